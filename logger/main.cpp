@@ -1,0 +1,15 @@
+#include "form1.h"
+#include "startup.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    Runtime::chooseDisplay(Runtime::Display::Optional, "tallix");
+    QApplication app(argc, argv);
+    Runtime::identify(app, QStringLiteral("Tallix"), QStringLiteral(":/pictures/tallix-32.png"));
+
+    Logger::Form1 form(Runtime::programDirectory() + QStringLiteral("/Date.txt"));
+    form.show();
+    return app.exec();
+}

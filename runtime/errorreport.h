@@ -1,0 +1,12 @@
+#pragma once
+
+#include <QString>
+
+namespace Runtime {
+
+// Reports a run-time error and ends the program with a non-zero status:
+// always on standard error, and in a message box where a display is in use,
+// in which case the program ends when the box is dismissed.
+void fail(const QString &message);
+
+} // namespace Runtime

@@ -1,0 +1,65 @@
+#include "startup.h"
+#include "version.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QIcon>
+#include <QScreen>
+#include <QWidget>
+
+#include <csignal>
+#include <cstdio>
+
+namespace Runtime {
+
+bool chooseDisplay(Display need, const char *program)
+{
+    // A write past the file-size limit must fail and be reported, not kill
+    // the program in the middle of an update.
+    std::signal(SIGXFSZ, SIG_IGN);
+
+    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
+        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
+        return true;
+    if (need == Display::Optional) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return true;
+    }
+    std::fprintf(stderr, "%s: nessun display disponibile (DISPLAY e WAYLAND_DISPLAY non sono impostati)\n",
+                 program);
+    return false;
+}
+
+void identify(QApplication &app, const QString &name, const QString &iconPath)
+{
+    app.setApplicationName(name);
+    app.setApplicationVersion(QString::fromLatin1(Version));
+    app.setWindowIcon(QIcon(iconPath));
+    // Fonts the windows name that a Linux desktop rarely has; an installed
+    // original still wins, substitutes are only tried when it is missing.
+    QFont::insertSubstitution(QStringLiteral("Snap ITC"), QStringLiteral("Leckerli One"));
+    QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
+}
+
+bool isHeadless()
+{
+    const QString platform = QGuiApplication::platformName();
+    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+QString programDirectory()
+{
+    return QCoreApplication::applicationDirPath();
+}
+
+void centreOnScreen(QWidget *window)
+{
+    const QScreen *screen = window->screen();
+    if (!screen)
+        return;
+    QRect frame(QPoint(), window->size());
+    frame.moveCenter(screen->geometry().center());
+    window->move(frame.topLeft());
+}
+
+} // namespace Runtime

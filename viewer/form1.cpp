@@ -1,0 +1,67 @@
+#include "form1.h"
+#include "ui_form1.h"
+
+#include "startup.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QInputDialog>
+
+namespace Viewer {
+
+namespace {
+constexpr QPoint PointingHandHotSpot(12, 1);
+}
+
+Form1::Form1(const QString &logPath, const PasswordGate &gate, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), m_gate(gate)
+{
+    ui->setupUi(this);
+    ui->OLE1->setFilePath(logPath);
+    ui->OLE1->setCursor(QCursor(QPixmap(QStringLiteral(":/pictures/pointing-hand.png")),
+                                PointingHandHotSpot.x(), PointingHandHotSpot.y()));
+    ui->Label1->setCursor(QCursor(QPixmap(QStringLiteral(":/pictures/computer.png"))));
+    Runtime::centreOnScreen(this);
+
+    connect(ui->cmdChiudi, &QPushButton::clicked, this, &Form1::cmdChiudi_Click);
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setInterval(BlinkInterval);
+    connect(&Timer1, &QTimer::timeout, this, &Form1::Timer1_Timer);
+    Timer1.start();
+}
+
+Form1::~Form1() = default;
+
+bool Form1::Form_Load()
+{
+    bool answered = false;
+    const QString answer = QInputDialog::getText(nullptr, Title, Prompt, QLineEdit::Password,
+                                                 QString(), &answered);
+    return answered && m_gate.accepts(answer);
+}
+
+void Form1::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    ui->cmdChiudi->setFocus();
+    activateWindow();
+}
+
+// An empty Stato counts as 0, so the first tick shows the open eye.
+void Form1::Timer1_Timer()
+{
+    if (Stato.toInt() == 0) {
+        ui->imgCorrente->setPixmap(ui->imgScritta01->pixmap());
+        Stato = 1;
+    } else {
+        ui->imgCorrente->setPixmap(ui->imgScritta02->pixmap());
+        Stato = 0;
+    }
+}
+
+void Form1::cmdChiudi_Click()
+{
+    QCoreApplication::exit(0);
+}
+
+} // namespace Viewer

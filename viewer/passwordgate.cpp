@@ -1,0 +1,22 @@
+#include "passwordgate.h"
+#include "passwordhash.h"
+#include "builtinpassword.h"
+
+PasswordGate::PasswordGate(const QByteArray &salt, const QByteArray &key, int iterations)
+    : m_salt(salt), m_key(key), m_iterations(iterations)
+{
+}
+
+PasswordGate PasswordGate::builtIn()
+{
+    return PasswordGate(QByteArray(reinterpret_cast<const char *>(BuiltInPassword::Salt),
+                                   sizeof BuiltInPassword::Salt),
+                        QByteArray(reinterpret_cast<const char *>(BuiltInPassword::Key),
+                                   sizeof BuiltInPassword::Key),
+                        BuiltInPassword::Iterations);
+}
+
+bool PasswordGate::accepts(const QString &answer) const
+{
+    return PasswordHash::equalKeys(PasswordHash::derive(answer, m_salt, m_iterations), m_key);
+}
