@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr int Iterations = 20000;
+constexpr int Iterations = 120000;
 
 QByteArray cArray(const QByteArray &bytes)
 {
