@@ -1,9 +1,145 @@
+#include "accesslog.h"
+
 #include <QTest>
 
-class tst_accesslog : public QObject
+using AccessLog::Layout;
+
+class tst_AccessLog : public QObject
 {
     Q_OBJECT
+
+private slots:
+    void recordRoundTrip_data();
+    void recordRoundTrip();
+    void longFormsReadAsTheirValue_data();
+    void longFormsReadAsTheirValue();
+    void badRecords_data();
+    void badRecords();
+    void layout_data();
+    void layout();
+    void badLineIsReportedWithItsNumber();
 };
 
-QTEST_MAIN(tst_accesslog)
+void tst_AccessLog::recordRoundTrip_data()
+{
+    QTest::addColumn<QByteArray>("record");
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QTime>("time");
+
+    QTest::newRow("full") << QByteArray("#2002-02-02 17:41:51#") << QDate(2002, 2, 2) << QTime(17, 41, 51);
+    QTest::newRow("midnight: date alone") << QByteArray("#2002-02-03#") << QDate(2002, 2, 3) << QTime(0, 0);
+    QTest::newRow("zero date: time alone") << QByteArray("#17:41:51#") << QDate(1899, 12, 30) << QTime(17, 41, 51);
+    QTest::newRow("zero value") << QByteArray("#00:00:00#") << QDate(1899, 12, 30) << QTime(0, 0);
+    QTest::newRow("last second of a day") << QByteArray("#1999-12-31 23:59:59#") << QDate(1999, 12, 31) << QTime(23, 59, 59);
+    QTest::newRow("after 2038") << QByteArray("#2038-01-19 03:14:08#") << QDate(2038, 1, 19) << QTime(3, 14, 8);
+    QTest::newRow("year 9999") << QByteArray("#9999-12-31 23:59:59#") << QDate(9999, 12, 31) << QTime(23, 59, 59);
+    QTest::newRow("year 1, padded") << QByteArray("#0001-01-01 00:00:01#") << QDate(1, 1, 1) << QTime(0, 0, 1);
+    QTest::newRow("day before the zero date") << QByteArray("#1899-12-29 12:00:00#") << QDate(1899, 12, 29) << QTime(12, 0);
+    QTest::newRow("leap day") << QByteArray("#2000-02-29 08:00:00#") << QDate(2000, 2, 29) << QTime(8, 0);
+}
+
+void tst_AccessLog::recordRoundTrip()
+{
+    QFETCH(QByteArray, record);
+    QFETCH(QDate, date);
+    QFETCH(QTime, time);
+
+    const std::optional<AccessTime> parsed = AccessLog::parseRecord(record);
+    QVERIFY(parsed);
+    QCOMPARE(parsed->date(), date);
+    QCOMPARE(parsed->time(), time);
+    QCOMPARE(*parsed, *AccessTime::fromDateTime(date, time));
+
+    QByteArray written;
+    AccessLog::appendRecord(written, *parsed);
+    QCOMPARE(written, record + "\r\n");
+}
+
+void tst_AccessLog::longFormsReadAsTheirValue_data()
+{
+    QTest::addColumn<QByteArray>("longForm");
+    QTest::addColumn<QByteArray>("canonical");
+
+    QTest::newRow("midnight written in full") << QByteArray("#2002-02-03 00:00:00#") << QByteArray("#2002-02-03#");
+    QTest::newRow("zero date written in full") << QByteArray("#1899-12-30 17:41:51#") << QByteArray("#17:41:51#");
+    QTest::newRow("zero date alone") << QByteArray("#1899-12-30#") << QByteArray("#00:00:00#");
+}
+
+void tst_AccessLog::longFormsReadAsTheirValue()
+{
+    QFETCH(QByteArray, longForm);
+    QFETCH(QByteArray, canonical);
+
+    const AccessLog::Contents contents = AccessLog::parse(longForm + "\r\n");
+    QVERIFY(contents.isValid());
+    QCOMPARE(contents.layout, Layout::Irregular);
+    QCOMPARE(AccessLog::serialize(contents.times), canonical + "\r\n");
+}
+
+void tst_AccessLog::badRecords_data()
+{
+    QTest::addColumn<QByteArray>("record");
+
+    QTest::newRow("30 February") << QByteArray("#2002-02-30#");
+    QTest::newRow("29 February of a common year") << QByteArray("#2001-02-29 10:00:00#");
+    QTest::newRow("month 13") << QByteArray("#2002-13-01#");
+    QTest::newRow("day 0") << QByteArray("#2002-01-00#");
+    QTest::newRow("hour 25") << QByteArray("#2002-02-02 25:00:00#");
+    QTest::newRow("25:61") << QByteArray("#25:61:00#");
+    QTest::newRow("second 60") << QByteArray("#2002-02-02 10:00:60#");
+    QTest::newRow("year 0") << QByteArray("#0000-01-01#");
+    QTest::newRow("unpadded") << QByteArray("#2002-2-2 17:41:51#");
+    QTest::newRow("no number signs") << QByteArray("2002-02-02 17:41:51");
+    QTest::newRow("open number sign") << QByteArray("#2002-02-02 17:41:51");
+    QTest::newRow("slashes") << QByteArray("#2002/02/02#");
+    QTest::newRow("T separator") << QByteArray("#2002-02-02T17:41:51#");
+    QTest::newRow("sign in a digit place") << QByteArray("#2002-02-+2#");
+    QTest::newRow("text") << QByteArray("ciao");
+    QTest::newRow("torn record") << QByteArray("#2002-02");
+    QTest::newRow("number signs only") << QByteArray("##");
+}
+
+void tst_AccessLog::badRecords()
+{
+    QFETCH(QByteArray, record);
+    QVERIFY(!AccessLog::parseRecord(record));
+}
+
+void tst_AccessLog::layout_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("records");
+    QTest::addColumn<Layout>("layout");
+
+    QTest::newRow("empty file") << QByteArray() << 0 << Layout::Canonical;
+    QTest::newRow("canonical") << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n") << 2 << Layout::Canonical;
+    QTest::newRow("last line without CR LF") << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03#") << 2 << Layout::Unterminated;
+    QTest::newRow("last line ends in a lone CR") << QByteArray("#2002-02-03#\r") << 1 << Layout::Irregular;
+    QTest::newRow("LF line ends") << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n") << 2 << Layout::Irregular;
+    QTest::newRow("blank line skipped") << QByteArray("#2002-02-02 17:41:51#\r\n\r\n#2002-02-03#\r\n") << 2 << Layout::Irregular;
+    QTest::newRow("blank last line") << QByteArray("#2002-02-03#\r\n  \r\n") << 1 << Layout::Irregular;
+}
+
+void tst_AccessLog::layout()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, records);
+    QFETCH(Layout, layout);
+
+    const AccessLog::Contents contents = AccessLog::parse(text);
+    QVERIFY(contents.isValid());
+    QCOMPARE(contents.times.size(), records);
+    QCOMPARE(contents.layout, layout);
+}
+
+void tst_AccessLog::badLineIsReportedWithItsNumber()
+{
+    const AccessLog::Contents contents =
+        AccessLog::parse("#2002-02-02 17:41:51#\r\n\r\n#2002-02-30#\r\n#2002-02-03#\r\n");
+    QVERIFY(!contents.isValid());
+    QCOMPARE(contents.badLine, 3);
+    QCOMPARE(contents.badText, QByteArray("#2002-02-30#"));
+}
+
+QTEST_GUILESS_MAIN(tst_AccessLog)
 #include "tst_accesslog.moc"
