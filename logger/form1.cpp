@@ -9,7 +9,7 @@
 namespace Logger {
 
 Form1::Form1(const QString &logPath, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), m_logPath(logPath)
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_logPath(logPath)
 {
     ui->setupUi(this);
     Runtime::centreOnScreen(this);

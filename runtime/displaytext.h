@@ -13,7 +13,7 @@
 class DisplayText
 {
 public:
-    explicit DisplayText(const QLocale &locale = QLocale::system());
+    explicit DisplayText(const QLocale &locale = QLocale());
 
     QString datePattern() const { return m_datePattern; }
     QString timePattern() const { return m_timePattern; }

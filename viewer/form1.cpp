@@ -14,7 +14,7 @@ constexpr QPoint PointingHandHotSpot(12, 1);
 }
 
 Form1::Form1(const QString &logPath, const PasswordGate &gate, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), m_gate(gate)
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_gate(gate)
 {
     ui->setupUi(this);
     ui->OLE1->setFilePath(logPath);
