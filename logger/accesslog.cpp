@@ -38,40 +38,74 @@ bool isBlank(QByteArrayView line)
     return line.trimmed().isEmpty();
 }
 
-} // namespace
+// Reads the literals "#yyyy-MM-dd HH:mm:ss#", "#yyyy-MM-dd#" and "#HH:mm:ss#",
+// digits padded. Consecutive records mostly share their day, so the last
+// day read is remembered rather than converted again.
+class RecordReader
+{
+public:
+    std::optional<AccessTime> read(QByteArrayView literal);
+    // Whether the literal just read is the form it would be written in.
+    bool wasCanonical() const { return m_canonical; }
 
-// "#yyyy-MM-dd HH:mm:ss#", "#yyyy-MM-dd#" or "#HH:mm:ss#", digits padded.
-std::optional<AccessTime> parseRecord(QByteArrayView literal)
+private:
+    std::optional<qint64> day(QByteArrayView literal);
+
+    char m_lastDate[10] = {};
+    qint64 m_lastDay = 0;
+    bool m_canonical = false;
+};
+
+std::optional<qint64> RecordReader::day(QByteArrayView literal)
+{
+    const QByteArrayView date = literal.sliced(1, 10);
+    if (std::equal(date.begin(), date.end(), m_lastDate))
+        return m_lastDay;
+    if (!separators(literal, {{5, '-'}, {8, '-'}}))
+        return std::nullopt;
+    const QDate parsed(digits(literal, 1, 4), digits(literal, 6, 2), digits(literal, 9, 2));
+    if (!parsed.isValid() || parsed.year() < 1)
+        return std::nullopt;
+    std::copy(date.begin(), date.end(), m_lastDate);
+    m_lastDay = AccessTime::dayOf(parsed);
+    return m_lastDay;
+}
+
+std::optional<AccessTime> RecordReader::read(QByteArrayView literal)
 {
     const qsizetype size = literal.size();
-    if (size < 2 || literal.front() != '#' || literal.back() != '#')
+    if ((size != 21 && size != 12 && size != 10) || literal.front() != '#' || literal.back() != '#')
         return std::nullopt;
-    int year = 1899, month = 12, day = 30, hour = 0, minute = 0, second = 0;
-    qsizetype timeAt = -1;
-    if (size == 21 || size == 12) {
-        if (!separators(literal, {{5, '-'}, {8, '-'}}))
+    qint64 days = 0;
+    if (size != 10) {
+        const std::optional<qint64> date = day(literal);
+        if (!date)
             return std::nullopt;
-        year = digits(literal, 1, 4);
-        month = digits(literal, 6, 2);
-        day = digits(literal, 9, 2);
-        if (size == 21) {
-            if (literal[11] != ' ')
-                return std::nullopt;
-            timeAt = 12;
-        }
-    } else if (size == 10) {
-        timeAt = 1;
+        days = *date;
+    }
+    std::optional<AccessTime> time;
+    if (size == 12) {
+        time = AccessTime::fromDay(days, 0, 0, 0);
     } else {
-        return std::nullopt;
-    }
-    if (timeAt > 0) {
-        if (!separators(literal, {{timeAt + 2, ':'}, {timeAt + 5, ':'}}))
+        const qsizetype at = size == 21 ? 12 : 1;
+        if ((size == 21 && literal[11] != ' ') || !separators(literal, {{at + 2, ':'}, {at + 5, ':'}}))
             return std::nullopt;
-        hour = digits(literal, timeAt, 2);
-        minute = digits(literal, timeAt + 3, 2);
-        second = digits(literal, timeAt + 6, 2);
+        time = AccessTime::fromDay(days, digits(literal, at, 2), digits(literal, at + 3, 2),
+                                   digits(literal, at + 6, 2));
     }
-    return AccessTime::fromFields(year, month, day, hour, minute, second);
+    if (time) {
+        m_canonical = size == 10 ? true
+                    : size == 12 ? !time->hasZeroDate()
+                                 : !time->hasZeroDate() && !time->isMidnight();
+    }
+    return time;
+}
+
+} // namespace
+
+std::optional<AccessTime> parseRecord(QByteArrayView literal)
+{
+    return RecordReader().read(literal);
 }
 
 void appendRecord(QByteArray &out, AccessTime time)
@@ -112,7 +146,7 @@ Contents parse(const QByteArray &text)
 {
     Contents contents;
     contents.times.reserve(text.size() / 23 + 1);
-    QByteArray expected;
+    RecordReader reader;
     qsizetype lineNumber = 0;
     for (qsizetype start = 0; start < text.size();) {
         ++lineNumber;
@@ -126,11 +160,11 @@ Contents parse(const QByteArray &text)
             line.chop(1);
         start = end + 1;
 
-        if (isBlank(line)) {
+        if ((line.isEmpty() || line.front() != '#') && isBlank(line)) {
             contents.layout = Layout::Irregular;
             continue;
         }
-        const std::optional<AccessTime> time = parseRecord(line);
+        const std::optional<AccessTime> time = reader.read(line);
         if (!time) {
             contents.badLine = lineNumber;
             contents.badText = line.toByteArray();
@@ -138,9 +172,7 @@ Contents parse(const QByteArray &text)
         }
         contents.times.append(*time);
 
-        expected.clear();
-        appendRecord(expected, *time);
-        if (QByteArrayView(expected).chopped(2) != line || crlf != terminated)
+        if (!reader.wasCanonical() || crlf != terminated)
             contents.layout = Layout::Irregular;
         else if (!terminated && contents.layout == Layout::Canonical)
             contents.layout = Layout::Unterminated;

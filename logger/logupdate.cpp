@@ -37,10 +37,8 @@ bool LogUpdate::run(AccessTime now, const DisplayText &display)
 
     m_displayTexts.clear();
     m_displayTexts.reserve(contents.times.size() * 22);
-    for (AccessTime time : contents.times) {
-        display.appendTo(m_displayTexts, time);
-        m_displayTexts += QLatin1String("\r\n");
-    }
+    for (AccessTime time : contents.times)
+        display.appendTo(m_displayTexts, time, u"\r\n");
 
     QByteArray record;
     if (old.endsWith('\r'))

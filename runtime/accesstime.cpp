@@ -9,17 +9,24 @@ const qint64 ZeroDateJulianDay = QDate(1899, 12, 30).toJulianDay();
 std::optional<AccessTime> AccessTime::fromFields(int year, int month, int day,
                                                  int hour, int minute, int second)
 {
-    if (year < 1 || year > 9999 || !QDate::isValid(year, month, day)
-        || hour > 23 || minute > 59 || second > 59 || hour < 0 || minute < 0 || second < 0)
+    return fromDate(QDate(year, month, day), hour, minute, second);
+}
+
+std::optional<AccessTime> AccessTime::fromDate(QDate date, int hour, int minute, int second)
+{
+    if (!date.isValid() || date.year() < 1 || date.year() > 9999)
         return std::nullopt;
-    const qint64 days = QDate(year, month, day).toJulianDay() - ZeroDateJulianDay;
-    return AccessTime(days * SecondsPerDay + hour * 3600 + minute * 60 + second);
+    return fromDay(dayOf(date), hour, minute, second);
 }
 
 std::optional<AccessTime> AccessTime::fromDateTime(QDate date, QTime time)
 {
-    return fromFields(date.year(), date.month(), date.day(),
-                      time.hour(), time.minute(), time.second());
+    return fromDate(date, time.hour(), time.minute(), time.second());
+}
+
+qint64 AccessTime::dayOf(QDate date)
+{
+    return date.toJulianDay() - ZeroDateJulianDay;
 }
 
 AccessTime AccessTime::now()

@@ -16,6 +16,15 @@ public:
 
     static std::optional<AccessTime> fromFields(int year, int month, int day,
                                                 int hour, int minute, int second);
+    static std::optional<AccessTime> fromDate(QDate date, int hour, int minute, int second);
+    // Days since the zero date; for a day already known to be valid.
+    static constexpr std::optional<AccessTime> fromDay(qint64 days, int hour, int minute, int second)
+    {
+        if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59)
+            return std::nullopt;
+        return AccessTime(days * SecondsPerDay + hour * 3600 + minute * 60 + second);
+    }
+    static qint64 dayOf(QDate date);
     static std::optional<AccessTime> fromDateTime(QDate date, QTime time);
     static AccessTime now();
 

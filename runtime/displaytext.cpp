@@ -28,19 +28,29 @@ DisplayText::DisplayText(const QLocale &locale)
     : m_locale(locale),
       m_datePattern(locale.dateFormat(QLocale::ShortFormat)),
       m_timePattern(withoutTimeZone(locale.timeFormat(QLocale::LongFormat))),
-      m_amText(locale.amText()),
-      m_pmText(locale.pmText())
+      m_amPm{{locale.amText().toLower(), locale.pmText().toLower()},
+             {locale.amText().toUpper(), locale.pmText().toUpper()}}
 {
+    for (int form : {0, 1}) {
+        const auto format = form == 0 ? QLocale::ShortFormat : QLocale::LongFormat;
+        for (int i = 1; i <= 7; ++i)
+            m_dayNames[form] << locale.dayName(i, format);
+        for (int i = 1; i <= 12; ++i)
+            m_monthNames[form] << locale.monthName(i, format);
+    }
     const QString zero = locale.zeroDigit();
-    if (zero.size() == 1) {
+    const std::optional<Tokens> date = compile(m_datePattern);
+    const std::optional<Tokens> time = compile(m_timePattern);
+    if (zero.size() == 1 && date && time) {
         m_zeroDigit = zero.front().unicode();
-        m_dateTokens = compile(m_datePattern);
-        m_timeTokens = compile(m_timePattern);
+        m_dateTokens = *date;
+        m_timeTokens = *time;
+        m_compiled = longest(m_dateTokens) + 1 + longest(m_timeTokens) <= Line::Capacity - Line::Reserve;
     }
 }
 
-// Compiles the numeric fields of a QLocale pattern; names of days and months,
-// fractions of seconds and anything unusual are left to QLocale itself.
+// Compiles the fields of a QLocale pattern that an access time has; fractions
+// of seconds, eras and anything unusual are left to QLocale itself.
 std::optional<DisplayText::Tokens> DisplayText::compile(const QString &pattern)
 {
     Tokens tokens;
@@ -70,14 +80,12 @@ std::optional<DisplayText::Tokens> DisplayText::compile(const QString &pattern)
         int used = qMin(repeat, 2);
         switch (c.unicode()) {
         case u'd':
-            if (repeat > 2)
-                return std::nullopt;
-            token = {Field::Day, used, {}};
+            used = qMin(repeat, 4);
+            token = used > 2 ? Token{Field::DayName, used - 3, {}} : Token{Field::Day, used, {}};
             break;
         case u'M':
-            if (repeat > 2)
-                return std::nullopt;
-            token = {Field::Month, used, {}};
+            used = qMin(repeat, 4);
+            token = used > 2 ? Token{Field::MonthName, used - 3, {}} : Token{Field::Month, used, {}};
             break;
         case u'y':
             if (repeat >= 4)
@@ -126,6 +134,28 @@ std::optional<DisplayText::Tokens> DisplayText::compile(const QString &pattern)
     return tokens;
 }
 
+int DisplayText::longest(const Tokens &tokens) const
+{
+    auto longestOf = [](const QStringList &texts) {
+        qsizetype size = 0;
+        for (const QString &text : texts)
+            size = qMax(size, text.size());
+        return int(size);
+    };
+    int size = 0;
+    for (const Token &token : tokens) {
+        switch (token.field) {
+        case Field::Literal: size += int(token.text.size()); break;
+        case Field::Year: size += 4; break;
+        case Field::DayName: size += longestOf(m_dayNames[token.width]); break;
+        case Field::MonthName: size += longestOf(m_monthNames[token.width]); break;
+        case Field::AmPm: size += longestOf({m_amPm[token.width][0], m_amPm[token.width][1]}); break;
+        default: size += 2; break;
+        }
+    }
+    return size;
+}
+
 QString DisplayText::operator()(AccessTime time) const
 {
     QString text;
@@ -133,75 +163,83 @@ QString DisplayText::operator()(AccessTime time) const
     return text;
 }
 
-void DisplayText::appendTo(QString &out, AccessTime time) const
+void DisplayText::appendTo(QString &out, AccessTime time, QStringView after) const
 {
+    if (!m_compiled || after.size() > Line::Reserve) {
+        appendWithQLocale(out, time, after);
+        return;
+    }
+    Line line;
     if (!time.hasZeroDate()) {
         if (time.days() != m_cachedDay) {
-            m_cachedDateText.clear();
-            appendDate(m_cachedDateText, time.date());
+            m_cachedDate.size = 0;
+            writeDate(m_cachedDate, time.date());
             m_cachedDay = time.days();
         }
-        out += m_cachedDateText;
-        if (time.isMidnight())
-            return;
-        out += u' ';
+        line.put(QStringView(m_cachedDate.chars, m_cachedDate.size));
+        if (!time.isMidnight())
+            line.put(u' ');
     }
-    appendTime(out, time.secondOfDay());
+    if (time.hasZeroDate() || !time.isMidnight())
+        writeTime(line, time.secondOfDay());
+    line.put(after);
+    out.append(reinterpret_cast<const QChar *>(line.chars), line.size);
 }
 
-void DisplayText::appendNumber(QString &out, int value, int width) const
+void DisplayText::appendWithQLocale(QString &out, AccessTime time, QStringView after) const
+{
+    if (!time.hasZeroDate())
+        out += m_locale.toString(time.date(), m_datePattern);
+    if (!time.hasZeroDate() && !time.isMidnight())
+        out += u' ';
+    if (time.hasZeroDate() || !time.isMidnight())
+        out += m_locale.toString(time.time(), m_timePattern);
+    out += after;
+}
+
+void DisplayText::Line::putLongNumber(int value, int width, char16_t zero)
 {
     char16_t digits[8];
     int count = 0;
     do {
-        digits[count++] = char16_t(m_zeroDigit + value % 10);
+        digits[count++] = char16_t(zero + value % 10);
         value /= 10;
     } while (value > 0);
     for (int pad = count; pad < width; ++pad)
-        out += QChar(m_zeroDigit);
+        put(zero);
     while (count > 0)
-        out += QChar(digits[--count]);
+        put(digits[--count]);
 }
 
-void DisplayText::appendDate(QString &out, QDate date) const
+void DisplayText::writeDate(Line &line, QDate date) const
 {
-    if (!m_dateTokens) {
-        out += m_locale.toString(date, m_datePattern);
-        return;
-    }
     int year, month, day;
     date.getDate(&year, &month, &day);
-    for (const Token &token : *m_dateTokens) {
+    for (const Token &token : m_dateTokens) {
         switch (token.field) {
-        case Field::Day: appendNumber(out, day, token.width); break;
-        case Field::Month: appendNumber(out, month, token.width); break;
-        case Field::Year: appendNumber(out, year, 4); break;
-        case Field::TwoDigitYear: appendNumber(out, year % 100, 2); break;
-        case Field::Literal: out += token.text; break;
+        case Field::Day: line.putNumber(day, token.width, m_zeroDigit); break;
+        case Field::Month: line.putNumber(month, token.width, m_zeroDigit); break;
+        case Field::Year: line.putNumber(year, 4, m_zeroDigit); break;
+        case Field::TwoDigitYear: line.putNumber(year % 100, 2, m_zeroDigit); break;
+        case Field::DayName: line.put(m_dayNames[token.width].at(date.dayOfWeek() - 1)); break;
+        case Field::MonthName: line.put(m_monthNames[token.width].at(month - 1)); break;
+        case Field::Literal: line.put(token.text); break;
         default: break;
         }
     }
 }
 
-void DisplayText::appendTime(QString &out, int secondOfDay) const
+void DisplayText::writeTime(Line &line, int secondOfDay) const
 {
-    if (!m_timeTokens) {
-        out += m_locale.toString(QTime::fromMSecsSinceStartOfDay(secondOfDay * 1000), m_timePattern);
-        return;
-    }
     const int hour = secondOfDay / 3600;
-    for (const Token &token : *m_timeTokens) {
+    for (const Token &token : m_timeTokens) {
         switch (token.field) {
-        case Field::Hour: appendNumber(out, hour, token.width); break;
-        case Field::Hour12: appendNumber(out, hour % 12 == 0 ? 12 : hour % 12, token.width); break;
-        case Field::Minute: appendNumber(out, secondOfDay / 60 % 60, token.width); break;
-        case Field::Second: appendNumber(out, secondOfDay % 60, token.width); break;
-        case Field::AmPm: {
-            const QString &text = hour < 12 ? m_amText : m_pmText;
-            out += token.width ? text.toUpper() : text.toLower();
-            break;
-        }
-        case Field::Literal: out += token.text; break;
+        case Field::Hour: line.putNumber(hour, token.width, m_zeroDigit); break;
+        case Field::Hour12: line.putNumber(hour % 12 == 0 ? 12 : hour % 12, token.width, m_zeroDigit); break;
+        case Field::Minute: line.putNumber(secondOfDay / 60 % 60, token.width, m_zeroDigit); break;
+        case Field::Second: line.putNumber(secondOfDay % 60, token.width, m_zeroDigit); break;
+        case Field::AmPm: line.put(m_amPm[token.width][hour < 12 ? 0 : 1]); break;
+        case Field::Literal: line.put(token.text); break;
         default: break;
         }
     }
