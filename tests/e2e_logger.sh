@@ -1,2 +1,76 @@
 #!/usr/bin/env bash
-exit 0
+# Starts the logger on an X server of its own, without a window manager, and
+# checks its title card and the record it adds.
+# Usage: e2e_logger.sh <tallix> <screenshot folder>
+set -u
+
+tallix=$1
+shots=$2
+
+work=$(mktemp -d)
+xvfb=
+logger=
+
+fail() {
+    echo "e2e_logger: $*" >&2
+    [ -s "$work/stderr" ] && { echo "--- tallix stderr:" >&2; cat "$work/stderr" >&2; }
+    exit 1
+}
+
+cleanup() {
+    [ -n "$logger" ] && kill "$logger" 2>/dev/null
+    [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb=$!
+for _ in $(seq 100); do
+    [ -s "$work/display" ] && break
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.1
+done
+display=$(head -n 1 "$work/display")
+[ -n "$display" ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+export DISPLAY=":$display"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+
+mkdir "$work/app"
+cp "$tallix" "$work/app/tallix" || fail "cannot copy $tallix"
+log=$work/app/Date.txt
+printf '#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n' >"$log"
+cp "$log" "$work/before"
+today=$(date +%F)
+
+"$work/app/tallix" 2>"$work/stderr" &
+logger=$!
+
+window=$(timeout 5 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
+[ -n "$window" ] || fail "no visible window titled Form1 within 5 s"
+[ "$(xdotool getwindowname "$window")" = Form1 ] || fail "window $window is not titled exactly Form1"
+size=$(xwininfo -id "$window" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { print w "x" h }')
+[ "$size" = 226x101 ] || fail "window is $size, not 226x101"
+
+# Give the card a moment to paint before it is captured.
+sleep 0.3
+mkdir -p "$shots" || fail "cannot create $shots"
+/usr/bin/import -window root "$shots/logger.png" || fail "screenshot failed"
+
+for _ in $(seq 50); do
+    kill -0 "$logger" 2>/dev/null || break
+    sleep 0.1
+done
+kill -0 "$logger" 2>/dev/null && fail "tallix still running 5 s after its window appeared"
+wait "$logger"
+status=$?
+logger=
+[ "$status" -eq 0 ] || fail "tallix exited with status $status"
+
+old_size=$(stat -c %s "$work/before")
+head -c "$old_size" "$log" | cmp -s - "$work/before" || fail "earlier records changed"
+added=$(tail -c +"$((old_size + 1))" "$log"; printf x)
+added=${added%x}
+record_form="^#($today|$(date +%F))( [0-2][0-9]:[0-5][0-9]:[0-5][0-9])?#"$'\r\n''$'
+[[ $added =~ $record_form ]] || fail "added text is not one record of today: $(printf %q "$added")"
+echo "e2e_logger: recorded ${added%$'\r\n'}; screenshot in $shots/logger.png"

@@ -1,9 +1,448 @@
+#include "accesslog.h"
+
+#include <QDateTime>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
-class tst_loggerprogram : public QObject
+#include <memory>
+#include <vector>
+
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QByteArray Canonical = "#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n#17:41:51#\r\n";
+const QByteArray LfOnly = "#2002-02-02 17:41:51#\n#2002-02-03#\n#17:41:51#\n";
+
+const QStringList AsNobody = {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
+                              QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
+                              QStringLiteral("--")};
+
+bool isRoot()
 {
-    Q_OBJECT
+    return ::geteuid() == 0;
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
+}
+
+QByteArray contentsOf(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A copy of the logger in a folder of its own, where it records in the
+// Date.txt next to it; a null log leaves Date.txt missing.
+QString install(const QTemporaryDir &dir, const QByteArray &log)
+{
+    const QString program = dir.filePath(QStringLiteral("tallix"));
+    if (!QFile::copy(QStringLiteral(TALLIX_LOGGER), program))
+        return {};
+    if (!log.isNull() && !writeFile(dir.filePath(QStringLiteral("Date.txt")), log))
+        return {};
+    return program;
+}
+
+void startLogger(QProcess &process, const QString &program, const QStringList &wrapper = {})
+{
+    if (wrapper.isEmpty())
+        process.start(program, {});
+    else
+        process.start(wrapper.first(), wrapper.mid(1) << program);
+}
+
+struct Run
+{
+    int exitCode = -1;    // also for a failed start, a crash or a hang
+    QByteArray errors;
 };
 
-QTEST_MAIN(tst_loggerprogram)
+Run finish(QProcess &process)
+{
+    const bool exited = process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit;
+    if (!exited) {
+        process.kill();
+        process.waitForFinished();
+    }
+    return {exited ? process.exitCode() : -1, process.readAllStandardError()};
+}
+
+Run runLogger(const QString &program, const QStringList &wrapper = {},
+              const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    startLogger(process, program, wrapper);
+    return finish(process);
+}
+
+// The records 'after' holds beyond 'before', which must be its start
+// byte for byte; nullopt unless they are whole canonical records.
+std::optional<QList<AccessTime>> addedRecords(const QByteArray &after, const QByteArray &before)
+{
+    if (!after.startsWith(before))
+        return std::nullopt;
+    const QByteArray added = after.mid(before.size());
+    const AccessLog::Contents contents = AccessLog::parse(added);
+    if (!contents.isValid() || contents.layout != AccessLog::Layout::Canonical
+        || AccessLog::serialize(contents.times) != added)
+        return std::nullopt;
+    return contents.times;
+}
+
+// Records carry whole seconds, so the start of a run is taken down to one.
+QDateTime startOfRun()
+{
+    QDateTime now = QDateTime::currentDateTime();
+    return now.addMSecs(-now.time().msec());
+}
+
+bool recordedSince(AccessTime time, const QDateTime &start)
+{
+    const QDateTime at(time.date(), time.time());
+    return at >= start && at <= QDateTime::currentDateTime();
+}
+
+bool changed(const QByteArray &path, const struct stat &before)
+{
+    struct stat now;
+    return ::stat(path.constData(), &now) != 0 || now.st_ino != before.st_ino || now.st_size != before.st_size
+        || now.st_mtim.tv_sec != before.st_mtim.tv_sec || now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
+}
+
+QStringList entriesOf(const QTemporaryDir &dir)
+{
+    return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+} // namespace
+
+class tst_LoggerProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void rejectsUnusableLog_data();
+    void rejectsUnusableLog();
+    void recordsOneAccess_data();
+    void recordsOneAccess();
+    void recordsWithoutDisplay();
+    void failedWriteLeavesLogUnchanged_data();
+    void failedWriteLeavesLogUnchanged();
+    void killLeavesOldOrUpdatedLog_data();
+    void killLeavesOldOrUpdatedLog();
+    void concurrentStartsRecordEach_data();
+    void concurrentStartsRecordEach();
+    void recordsKeepingOwnerAndMode_data();
+    void recordsKeepingOwnerAndMode();
+};
+
+void tst_LoggerProgram::rejectsUnusableLog_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<int>("badLine");
+
+    QTest::newRow("missing log") << QByteArray() << 0;
+    QTest::newRow("no such day") << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-30#\r\n") << 2;
+    QTest::newRow("no such time, after a blank line")
+        << QByteArray("#2002-02-02#\r\n\r\n#2002-02-02 25:61:00#\r\n#17:41:51#\r\n") << 3;
+    QTest::newRow("garbage, LF line ends") << QByteArray("#17:41:51#\n#2002-02-03#\n\n\ngarbage\n") << 5;
+    QTest::newRow("garbage first, unterminated") << QByteArray("garbage") << 1;
+}
+
+void tst_LoggerProgram::rejectsUnusableLog()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(int, badLine);
+
+    QTemporaryDir dir;
+    const QString program = install(dir, log);
+    QVERIFY(!program.isEmpty());
+    const QString logPath = dir.filePath(QStringLiteral("Date.txt"));
+
+    const Run run = runLogger(program);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains(QFile::encodeName(logPath)), run.errors.constData());
+    if (log.isNull()) {
+        QVERIFY(!QFileInfo::exists(logPath));
+    } else {
+        QCOMPARE(contentsOf(logPath), log);
+        const QString message = QString::fromUtf8(run.errors).remove(logPath);
+        QVERIFY2(message.contains(QRegularExpression(QStringLiteral("\\b%1\\b").arg(badLine))),
+                 run.errors.constData());
+    }
+}
+
+void tst_LoggerProgram::recordsOneAccess_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::addColumn<bool>("throughLink");
+
+    QTest::newRow("empty") << QByteArray("") << QByteArray("") << false;
+    QTest::newRow("canonical") << Canonical << Canonical << false;
+    QTest::newRow("last line unterminated") << Canonical.chopped(2) << Canonical << false;
+    QTest::newRow("last line ends in CR alone") << Canonical.chopped(1) << Canonical << false;
+    QTest::newRow("LF line ends") << LfOnly << Canonical << false;
+    QTest::newRow("blank lines")
+        << QByteArray("\r\n#2002-02-02 17:41:51#\r\n\r\n \t\r\n#2002-02-03#\n#17:41:51#\r\n\r\n\n")
+        << Canonical << false;
+    QTest::newRow("long forms")
+        << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03 00:00:00#\r\n#1899-12-30 17:41:51#\r\n")
+        << Canonical << false;
+    QTest::newRow("canonical, through a link") << Canonical << Canonical << true;
+    QTest::newRow("LF line ends, through a link") << LfOnly << Canonical << true;
+}
+
+void tst_LoggerProgram::recordsOneAccess()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QByteArray, kept);
+    QFETCH(bool, throughLink);
+
+    QTemporaryDir dir;
+    const QString program = install(dir, throughLink ? QByteArray() : log);
+    QVERIFY(!program.isEmpty());
+    const QString logPath = dir.filePath(QStringLiteral("Date.txt"));
+    QString recordsPath = logPath;
+    const QByteArray linkTarget = "records/access.log";
+    if (throughLink) {
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("records")));
+        recordsPath = dir.filePath(QString::fromLatin1(linkTarget));
+        QVERIFY(writeFile(recordsPath, log));
+        QCOMPARE(::symlink(linkTarget.constData(), QFile::encodeName(logPath).constData()), 0);
+    }
+
+    const QDateTime start = startOfRun();
+    const Run run = runLogger(program);
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+
+    const std::optional<QList<AccessTime>> added = addedRecords(contentsOf(recordsPath), kept);
+    QVERIFY(added);
+    QCOMPARE(added->size(), 1);
+    QVERIFY(recordedSince(added->first(), start));
+    if (throughLink) {
+        char target[64] = {};
+        QCOMPARE(::readlink(QFile::encodeName(logPath).constData(), target, sizeof target - 1),
+                 linkTarget.size());
+        QCOMPARE(QByteArray(target), linkTarget);
+    }
+}
+
+void tst_LoggerProgram::recordsWithoutDisplay()
+{
+    QTemporaryDir dir;
+    const QString program = install(dir, Canonical);
+    QVERIFY(!program.isEmpty());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString &name : {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
+                                QStringLiteral("QT_QPA_PLATFORM")})
+        environment.remove(name);
+
+    const Run run = runLogger(program, {}, environment);
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    const std::optional<QList<AccessTime>> added =
+        addedRecords(contentsOf(dir.filePath(QStringLiteral("Date.txt"))), Canonical);
+    QVERIFY(added);
+    QCOMPARE(added->size(), 1);
+}
+
+void tst_LoggerProgram::failedWriteLeavesLogUnchanged_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<bool>("readOnly");
+
+    QTest::newRow("file-size limit, canonical") << Canonical << false;
+    QTest::newRow("file-size limit, to normalise") << LfOnly << false;
+    QTest::newRow("read-only, canonical") << Canonical << true;
+    QTest::newRow("read-only, to normalise") << LfOnly << true;
+}
+
+void tst_LoggerProgram::failedWriteLeavesLogUnchanged()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(bool, readOnly);
+
+    QTemporaryDir dir;
+    const QString program = install(dir, log);
+    QVERIFY(!program.isEmpty());
+    const QString logPath = dir.filePath(QStringLiteral("Date.txt"));
+    const QStringList entries = entriesOf(dir);
+
+    QStringList wrapper;
+    if (readOnly) {
+        QCOMPARE(::chmod(QFile::encodeName(logPath).constData(), 0444), 0);
+        QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+        // Root writes to any file whatever its mode.
+        if (isRoot())
+            wrapper = AsNobody;
+    } else {
+        wrapper = {QStringLiteral("prlimit"), QStringLiteral("--fsize=%1").arg(log.size() + 5),
+                   QStringLiteral("--")};
+    }
+
+    const Run run = runLogger(program, wrapper);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains(QFile::encodeName(logPath)), run.errors.constData());
+    QCOMPARE(contentsOf(logPath), log);
+    QCOMPARE(entriesOf(dir), entries);
+}
+
+void tst_LoggerProgram::killLeavesOldOrUpdatedLog_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QByteArray>("kept");
+
+    // Large enough that reading and rewriting it takes a good part of a run.
+    const QByteArray canonical = QByteArray("#2002-02-02 17:41:51#\r\n").repeated(200'000);
+    QTest::newRow("canonical") << canonical << canonical;
+    QTest::newRow("to normalise") << QByteArray(canonical).replace("\r\n", "\n") << canonical;
+}
+
+void tst_LoggerProgram::killLeavesOldOrUpdatedLog()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QByteArray, kept);
+
+    QTemporaryDir dir;
+    const QString program = install(dir, {});
+    QVERIFY(!program.isEmpty());
+    const QString logPath = dir.filePath(QStringLiteral("Date.txt"));
+
+    const QByteArray name = QFile::encodeName(logPath);
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        QVERIFY(writeFile(logPath, log));
+        struct stat written;
+        QCOMPARE(::stat(name.constData(), &written), 0);
+        QProcess process;
+        startLogger(process, program);
+        QVERIFY(process.waitForStarted());
+        // Killed at a random moment, or at once when the log is seen to
+        // change, which is when an update that is not atomic would be torn.
+        const QDeadlineTimer deadline(QRandomGenerator::global()->bounded(300));
+        while (!deadline.hasExpired() && !changed(name, written)) { }
+        process.kill();
+        QVERIFY(process.waitForFinished());
+
+        const QByteArray after = contentsOf(logPath);
+        if (after != log) {
+            const std::optional<QList<AccessTime>> added = addedRecords(after, kept);
+            QVERIFY2(added && added->size() == 1,
+                     qPrintable(QStringLiteral("attempt %1: %2 bytes").arg(attempt).arg(after.size())));
+        }
+    }
+}
+
+void tst_LoggerProgram::concurrentStartsRecordEach_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QByteArray>("kept");
+
+    QTest::newRow("canonical") << Canonical << Canonical;
+    // The first logger replaces the file the others are waiting on.
+    QTest::newRow("to normalise") << LfOnly << Canonical;
+}
+
+void tst_LoggerProgram::concurrentStartsRecordEach()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QByteArray, kept);
+
+    QTemporaryDir dir;
+    const QString program = install(dir, log);
+    QVERIFY(!program.isEmpty());
+
+    constexpr int Starts = 8;
+    const QDateTime start = startOfRun();
+    std::vector<std::unique_ptr<QProcess>> processes;
+    for (int i = 0; i < Starts; ++i)
+        startLogger(*processes.emplace_back(std::make_unique<QProcess>()), program);
+    for (const auto &process : processes) {
+        const Run run = finish(*process);
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+    }
+
+    const std::optional<QList<AccessTime>> added =
+        addedRecords(contentsOf(dir.filePath(QStringLiteral("Date.txt"))), kept);
+    QVERIFY(added);
+    QCOMPARE(added->size(), Starts);
+    for (AccessTime time : *added)
+        QVERIFY(recordedSince(time, start));
+}
+
+void tst_LoggerProgram::recordsKeepingOwnerAndMode_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QByteArray>("kept");
+    QTest::addColumn<uint>("folderMode");
+    QTest::addColumn<uint>("fileMode");
+    QTest::addColumn<bool>("fileOfNobody");
+    QTest::addColumn<bool>("runAsNobody");
+
+    QTest::newRow("normalised, unusual mode") << LfOnly << Canonical << 0700u << 0604u << false << false;
+    QTest::newRow("normalised, file of another user") << LfOnly << Canonical << 0700u << 0640u << true << false;
+    // Where the file cannot be replaced it is left as it reads and appended to.
+    QTest::newRow("folder not writable, file writable by all")
+        << Canonical << Canonical << 0755u << 0666u << false << true;
+    QTest::newRow("folder not writable, file of the runner, to normalise")
+        << LfOnly << LfOnly << 0755u << 0644u << true << true;
+    QTest::newRow("owner cannot be kept, to normalise")
+        << LfOnly << LfOnly << 0777u << 0666u << false << true;
+}
+
+void tst_LoggerProgram::recordsKeepingOwnerAndMode()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QByteArray, kept);
+    QFETCH(uint, folderMode);
+    QFETCH(uint, fileMode);
+    QFETCH(bool, fileOfNobody);
+    QFETCH(bool, runAsNobody);
+
+    if ((fileOfNobody || runAsNobody) && !isRoot())
+        QSKIP("Acting for another user needs root");
+
+    QTemporaryDir dir;
+    const QString program = install(dir, log);
+    QVERIFY(!program.isEmpty());
+    const QByteArray logPath = QFile::encodeName(dir.filePath(QStringLiteral("Date.txt")));
+    QCOMPARE(::chmod(QFile::encodeName(dir.path()).constData(), folderMode), 0);
+    QCOMPARE(::chmod(logPath.constData(), fileMode), 0);
+    if (fileOfNobody) {
+        const passwd *user = ::getpwnam("nobody");
+        const group *users = ::getgrnam("nogroup");
+        QVERIFY(user && users);
+        QCOMPARE(::chown(logPath.constData(), user->pw_uid, users->gr_gid), 0);
+    }
+    struct stat before;
+    QCOMPARE(::stat(logPath.constData(), &before), 0);
+
+    const Run run = runLogger(program, runAsNobody ? AsNobody : QStringList());
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+
+    const std::optional<QList<AccessTime>> added = addedRecords(contentsOf(QFile::decodeName(logPath)), kept);
+    QVERIFY(added);
+    QCOMPARE(added->size(), 1);
+    struct stat after;
+    QCOMPARE(::stat(logPath.constData(), &after), 0);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(after.st_gid, before.st_gid);
+    QCOMPARE(after.st_mode, before.st_mode);
+}
+
+QTEST_MAIN(tst_LoggerProgram)
 #include "tst_loggerprogram.moc"
