@@ -1,2 +1,110 @@
 #!/usr/bin/env bash
-exit 0
+# Drives tallix-vistrel on a private X server with no window manager:
+# a wrong password ends it with status 1 and no window, the right one shows
+# the window, whose shortcut hands the log to xdg-open and whose Alt+C ends it.
+# Usage: e2e_viewer.sh VIEWER PASSWORD-FILE LOG-PATH SCREENSHOT-DIR
+set -u
+
+viewer=$1
+password=$(<"$2")
+log_path=$3
+screenshots=$4
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+work=$(mktemp -d)
+xvfb_pid=
+viewer_pid=
+cleanup() {
+    [[ -n $viewer_pid ]] && kill "$viewer_pid" 2>/dev/null
+    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+    wait 2>/dev/null
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
+xvfb_pid=$!
+for _ in $(seq 100); do
+    [[ -s $work/display ]] && break
+    sleep 0.1
+done
+[[ -s $work/display ]] || fail "Xvfb did not start: $(<"$work/xvfb.log")"
+
+# Nothing of this machine's desktop may leak in: the viewer sees only a stub
+# xdg-open that records what it was asked to open.
+mkdir -p "$work/bin" "$work/home" "$work/config" "$work/data" "$work/cache" "$work/runtime"
+chmod 700 "$work/runtime"
+cat >"$work/bin/xdg-open" <<EOF
+#!/bin/sh
+printf '%s\n' "\$*" >>"$work/opened"
+EOF
+chmod +x "$work/bin/xdg-open"
+unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP \
+    DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID DBUS_SESSION_BUS_ADDRESS BROWSER
+export DISPLAY=:$(<"$work/display")
+export PATH="$work/bin:$PATH" HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
+    XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime"
+
+# Waits up to $1 seconds for the viewer to end; its status is left in $status.
+# While waiting, a window named exactly "Vistrel" is recorded in $seen_form.
+await_exit() {
+    local tenths=$(($1 * 10))
+    seen_form=
+    while kill -0 "$viewer_pid" 2>/dev/null; do
+        ((tenths-- > 0)) || fail "tallix-vistrel did not end within $1 s"
+        xdotool search --onlyvisible --name '^Vistrel$' >/dev/null 2>&1 && seen_form=yes
+        sleep 0.1
+    done
+    wait "$viewer_pid"
+    status=$?
+    viewer_pid=
+}
+
+# Starts the viewer and answers its password dialog with $1.
+answer_dialog() {
+    "$viewer" >"$work/stdout" 2>"$work/stderr" &
+    viewer_pid=$!
+    local dialog
+    dialog=$(timeout 20 xdotool search --sync --onlyvisible --name '^Tallix Vistrel$' | head -n 1)
+    [[ -n $dialog ]] || fail "no password dialog appeared"
+    # Without a window manager the keyboard follows the pointer.
+    xdotool mousemove --window "$dialog" 20 20 || fail "cannot reach the password dialog"
+    sleep 0.3
+    xdotool type --delay 20 -- "$1"
+    xdotool key Return
+}
+
+answer_dialog "wrong-$password"
+await_exit 15
+((status == 1)) || fail "a wrong password ended the viewer with status $status, not 1"
+[[ -z $seen_form ]] || fail "a wrong password showed the viewer's window"
+[[ ! -s $work/stdout && ! -s $work/stderr ]] || fail "a wrong password printed: $(cat "$work/stdout" "$work/stderr")"
+
+answer_dialog "$password"
+form=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vistrel$' | head -n 1)
+[[ -n $form ]] || fail "the right password showed no window named Vistrel"
+size=$(xwininfo -id "$form" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w "x" h }')
+[[ $size == 113x405 ]] || fail "the window is $size, not 113x405"
+
+mkdir -p "$screenshots"
+sleep 0.5
+import -window root "$screenshots/viewer.png" || fail "no screenshot"
+
+xdotool mousemove --window "$form" 56 300 click --repeat 2 1
+for _ in $(seq 50); do
+    [[ -s $work/opened ]] && break
+    sleep 0.1
+done
+expected=$(python3 -c 'import sys, urllib.parse; print("file://" + urllib.parse.quote(sys.argv[1], safe="/!$&'"'"'()*+,;=:@~"))' "$log_path")
+opened=$(cat "$work/opened" 2>/dev/null)
+[[ $opened == "$expected" ]] || fail "a double-click on the shortcut opened '$opened', not '$expected'"
+
+xdotool key alt+c
+await_exit 5
+((status == 0)) || fail "Alt+C ended the viewer with status $status, not 0"
+
+echo "PASS"

@@ -1,9 +1,360 @@
+#include "form1.h"
+#include "startup.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFontInfo>
+#include <QInputDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <algorithm>
+#include <functional>
+
+using Viewer::Form1;
+
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QList<QUrl> urls;
+
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
 
 class tst_viewerform : public QObject
 {
     Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanup();
+    void gate_data();
+    void gate();
+    void layout();
+    void controls_data();
+    void controls();
+    void captions_data();
+    void captions();
+    void blink();
+    void shortcutOpensLog_data();
+    void shortcutOpensLog();
+    void closing_data();
+    void closing();
+
+private:
+    QString m_password;
+    UrlRecorder m_opened;
 };
+
+namespace {
+
+// getText() blocks until its dialog is answered, so the answer is given from
+// the event loop once the dialog is up.
+void whenModal(QObject *context, const std::function<void(QWidget *)> &act)
+{
+    QTimer::singleShot(10, context, [context, act] {
+        if (QWidget *modal = QApplication::activeModalWidget())
+            act(modal);
+        else
+            whenModal(context, act);
+    });
+}
+
+template<typename T>
+T *child(const QWidget &form, const char *name)
+{
+    T *widget = form.findChild<T *>(QLatin1String(name));
+    if (!widget)
+        qFatal("no %s named %s", T::staticMetaObject.className(), name);
+    return widget;
+}
+
+bool hasPixel(const QImage &image, const std::function<bool(QRgb)> &match)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (match(image.pixel(x, y)))
+                return true;
+    return false;
+}
+
+bool showAndActivate(QWidget &window)
+{
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
+} // namespace
+
+void tst_viewerform::initTestCase()
+{
+    Runtime::identify(*qApp, Form1::Title, QStringLiteral(":/pictures/vistrel-32.png"));
+    QFile passwordFile(qEnvironmentVariable("TALLIX_PASSWORD_FILE"));
+    QVERIFY2(passwordFile.open(QIODevice::ReadOnly), "TALLIX_PASSWORD_FILE must name the build's password");
+    m_password = QString::fromUtf8(passwordFile.readAll());
+    QVERIFY(!m_password.isEmpty());
+}
+
+void tst_viewerform::cleanup()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+}
+
+void tst_viewerform::gate_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<bool>("cancel");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("exact") << m_password << false << true;
+    QTest::newRow("capitals") << m_password.toUpper() << false << false;
+    QTest::newRow("leading space") << u' ' + m_password << false << false;
+    QTest::newRow("trailing space") << m_password + u' ' << false << false;
+    QTest::newRow("empty") << QString() << false << false;
+    QTest::newRow("cancel with the right word") << m_password << true << false;
+}
+
+void tst_viewerform::gate()
+{
+    QFETCH(QString, answer);
+    QFETCH(bool, cancel);
+    QFETCH(bool, accepted);
+
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    QString title, label, initialText;
+    QLineEdit::EchoMode echo = QLineEdit::Normal;
+    bool isInputDialog = false;
+    whenModal(this, [&](QWidget *modal) {
+        const auto *dialog = qobject_cast<QInputDialog *>(modal);
+        isInputDialog = dialog != nullptr;
+        title = modal->windowTitle();
+        auto *field = modal->findChild<QLineEdit *>();
+        if (dialog && field) {
+            label = dialog->labelText();
+            echo = field->echoMode();
+            initialText = field->text();
+            QTest::keyClicks(field, answer);
+        }
+        auto *buttons = modal->findChild<QDialogButtonBox *>();
+        if (buttons)
+            buttons->button(cancel ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
+        else
+            modal->close();
+    });
+
+    QCOMPARE(form.Form_Load(), accepted);
+    QVERIFY(isInputDialog);
+    QCOMPARE(title, QStringLiteral("Tallix Vistrel"));
+    QCOMPARE(label, QStringLiteral("Inserisci la password (in minuscolo)"));
+    QCOMPARE(initialText, QString());
+    QCOMPARE(echo, QLineEdit::Password);
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    QVERIFY(std::none_of(windows.cbegin(), windows.cend(), [](QWidget *w) { return w->isVisible(); }));
+}
+
+void tst_viewerform::layout()
+{
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    QVERIFY(showAndActivate(form));
+
+    QCOMPARE(form.windowTitle(), QStringLiteral("Vistrel"));
+    QCOMPARE(form.size(), QSize(113, 405));
+    QCOMPARE(form.minimumSize(), QSize(113, 405));
+    QCOMPARE(form.maximumSize(), QSize(113, 405));
+    QTRY_COMPARE(QApplication::focusWidget(), child<QPushButton>(form, "cmdChiudi"));
+    QVERIFY(child<QLabel>(form, "Label1")->wordWrap());
+
+    const QImage shot = form.grab().toImage();
+    QCOMPARE(QColor(shot.pixel(4, 100)), QColor(128, 128, 128));
+    QCOMPARE(QColor(shot.pixel(110, 2)), QColor(128, 128, 128));
+
+    const QImage shortcut = child<QWidget>(form, "OLE1")->grab().toImage();
+    const QRgb background = shortcut.pixel(0, 0);
+    QVERIFY2(hasPixel(shortcut.copy(16, 2, 32, 32), [&](QRgb pixel) { return pixel != background; }),
+             "the shortcut shows no icon");
+
+    const QCursor hand = child<QWidget>(form, "OLE1")->cursor();
+    QCOMPARE(hand.shape(), Qt::BitmapCursor);
+    QCOMPARE(hand.pixmap().size(), QSize(32, 32));
+    QCOMPARE(hand.hotSpot(), QPoint(12, 1));
+    const QCursor computer = child<QWidget>(form, "Label1")->cursor();
+    QCOMPARE(computer.shape(), Qt::BitmapCursor);
+    QCOMPARE(computer.pixmap().size(), QSize(32, 32));
+    QCOMPARE(form.cursor().shape(), Qt::ArrowCursor);
+    QVERIFY(computer.pixmap().toImage() != hand.pixmap().toImage());
+}
+
+void tst_viewerform::controls_data()
+{
+    QTest::addColumn<QRect>("geometry");
+    QTest::addColumn<bool>("shown");
+
+    QTest::newRow("cmdChiudi") << QRect(8, 376, 97, 25) << true;
+    QTest::newRow("OLE1") << QRect(24, 272, 65, 57) << true;
+    QTest::newRow("Label2") << QRect(8, 336, 97, 17) << true;
+    QTest::newRow("imgCorrente") << QRect(56, 16, 65, 57) << true;
+    QTest::newRow("imgScritta02") << QRect(72, 24, 36, 36) << false;
+    QTest::newRow("imgScritta01") << QRect(72, 24, 36, 36) << false;
+    QTest::newRow("Label1") << QRect(16, 184, 97, 97) << true;
+}
+
+void tst_viewerform::controls()
+{
+    QFETCH(QRect, geometry);
+    QFETCH(bool, shown);
+
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const auto *widget = form.findChild<QWidget *>(QLatin1String(QTest::currentDataTag()));
+    QVERIFY(widget);
+    QCOMPARE(widget->parentWidget(), &form);
+    QCOMPARE(widget->geometry(), geometry);
+    QCOMPARE(widget->isVisible(), shown);
+}
+
+void tst_viewerform::captions_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<qreal>("pointSize");
+    QTest::addColumn<QColor>("colour");
+
+    QTest::newRow("cmdChiudi") << "&Chiudi" << 12.0 << QColor();
+    QTest::newRow("Label2") << "     Doppio Click !" << 8.25 << QColor(224, 224, 224);
+    QTest::newRow("Label1") << "Controlla  gli      accessi al tuo PC !" << 14.25
+                            << QColor(255, 128, 255);
+}
+
+void tst_viewerform::captions()
+{
+    QFETCH(QString, text);
+    QFETCH(qreal, pointSize);
+    QFETCH(QColor, colour);
+
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto *widget = form.findChild<QWidget *>(QLatin1String(QTest::currentDataTag()));
+    QVERIFY(widget);
+    QCOMPARE(widget->property("text").toString(), text);
+    QVERIFY(widget->font().bold());
+    QCOMPARE(widget->font().pointSizeF(), pointSize);
+    const QString family = QFontInfo(widget->font()).family();
+    QVERIFY2(family == QLatin1String("Liberation Serif") || family == QLatin1String("Times New Roman"),
+             qPrintable(family));
+
+    if (colour.isValid()) {
+        QCOMPARE(widget->palette().color(widget->foregroundRole()), colour);
+        const QImage shot = widget->grab().toImage();
+        const bool drawn = hasPixel(shot, [&](QRgb pixel) { return QColor(pixel) == colour; });
+        QVERIFY2(drawn, "no text drawn in the caption's colour");
+    }
+}
+
+
+void tst_viewerform::blink()
+{
+    QElapsedTimer clock;
+    clock.start();
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    const auto *current = child<QLabel>(form, "imgCorrente");
+    const QImage open = child<QLabel>(form, "imgScritta01")->pixmap().toImage();
+    const QImage closed = child<QLabel>(form, "imgScritta02")->pixmap().toImage();
+    QCOMPARE(open, QImage(QStringLiteral(":/pictures/eye-open.png")).convertToFormat(open.format()));
+    QCOMPARE(closed, QImage(QStringLiteral(":/pictures/eye-closed.png")).convertToFormat(closed.format()));
+    QVERIFY(open != closed);
+    QVERIFY(current->pixmap().isNull());
+
+    // The first two ticks come from the running timer, the rest are forced.
+    QTRY_VERIFY_WITH_TIMEOUT(!current->pixmap().isNull(), 3000);
+    QVERIFY2(clock.elapsed() >= 1400, "the first tick came too early");
+    QCOMPARE(current->pixmap().toImage(), open);
+    clock.restart();
+    QTRY_COMPARE_WITH_TIMEOUT(current->pixmap().toImage(), closed, 3000);
+    QVERIFY2(clock.elapsed() >= 1400, "the second tick came too early");
+    for (int tick = 0; tick < 4; ++tick) {
+        form.Timer1_Timer();
+        QCOMPARE(current->pixmap().toImage(), tick % 2 == 0 ? open : closed);
+    }
+}
+
+void tst_viewerform::shortcutOpensLog_data()
+{
+    QTest::addColumn<int>("key");
+    QTest::addColumn<bool>("opens");
+
+    QTest::newRow("double-click") << 0 << true;
+    QTest::newRow("single click") << -1 << false;
+    QTest::newRow("Return") << int(Qt::Key_Return) << true;
+    QTest::newRow("Enter") << int(Qt::Key_Enter) << true;
+    QTest::newRow("Space") << int(Qt::Key_Space) << true;
+}
+
+void tst_viewerform::shortcutOpensLog()
+{
+    QFETCH(int, key);
+    QFETCH(bool, opens);
+
+    m_opened.urls.clear();
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "open");
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    QVERIFY(showAndActivate(form));
+    auto *shortcut = child<QWidget>(form, "OLE1");
+
+    if (key == 0) {
+        QTest::mouseDClick(shortcut, Qt::LeftButton);
+    } else if (key < 0) {
+        QTest::mouseClick(shortcut, Qt::LeftButton);
+        QTest::qWait(QApplication::doubleClickInterval() + 50);
+    } else {
+        QTRY_COMPARE(QApplication::focusWidget(), child<QWidget>(form, "cmdChiudi"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), shortcut);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
+    }
+
+    const QList<QUrl> expected{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH))};
+    QCOMPARE(m_opened.urls, opens ? expected : QList<QUrl>());
+}
+
+void tst_viewerform::closing_data()
+{
+    QTest::addColumn<bool>("byKey");
+
+    QTest::newRow("click") << false;
+    QTest::newRow("Alt+C") << true;
+}
+
+void tst_viewerform::closing()
+{
+    QFETCH(bool, byKey);
+
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    QVERIFY(showAndActivate(form));
+    auto *button = child<QPushButton>(form, "cmdChiudi");
+    QTimer::singleShot(0, button, [&] {
+        if (byKey)
+            QTest::keyClick(&form, Qt::Key_C, Qt::AltModifier);
+        else
+            QTest::mouseClick(button, Qt::LeftButton);
+    });
+    QTimer safety;
+    safety.setSingleShot(true);
+    connect(&safety, &QTimer::timeout, this, [] { QCoreApplication::exit(2); });
+    safety.start(3000);
+    QCOMPARE(QCoreApplication::exec(), 0);
+}
 
 QTEST_MAIN(tst_viewerform)
 #include "tst_viewerform.moc"
