@@ -97,7 +97,6 @@ int main(int argc, char *argv[])
         const double copyMs = median(copies);
         std::printf("%d records: update %.1f ms, copy %.1f ms, ratio %.2f\n", records, updateMs,
                     copyMs, updateMs / copyMs);
-        std::printf("  %.0f ns per record\n", updateMs * 1e6 / records);
     }
     struct rusage usage;
     ::getrusage(RUSAGE_SELF, &usage);

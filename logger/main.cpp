@@ -7,7 +7,7 @@ int main(int argc, char *argv[])
 {
     Runtime::chooseDisplay(Runtime::Display::Optional, "tallix");
     QApplication app(argc, argv);
-    Runtime::identify(app, QStringLiteral("Tallix"), QStringLiteral(":/pictures/tallix-32.png"));
+    Runtime::identify(app, QStringLiteral("Tallix"), QStringLiteral("tallix"));
 
     Logger::Form1 form(Runtime::programDirectory() + QStringLiteral("/Date.txt"));
     form.show();

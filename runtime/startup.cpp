@@ -30,11 +30,14 @@ bool chooseDisplay(Display need, const char *program)
     return false;
 }
 
-void identify(QApplication &app, const QString &name, const QString &iconPath)
+void identify(QApplication &app, const QString &name, const QString &iconName)
 {
     app.setApplicationName(name);
     app.setApplicationVersion(QString::fromLatin1(Version));
-    app.setWindowIcon(QIcon(iconPath));
+    QIcon icon;
+    for (int size : {16, 32})
+        icon.addFile(QStringLiteral(":/pictures/%1-%2.png").arg(iconName).arg(size));
+    app.setWindowIcon(icon);
     // Fonts the windows name that a Linux desktop rarely has; an installed
     // original still wins, substitutes are only tried when it is missing.
     QFont::insertSubstitution(QStringLiteral("Snap ITC"), QStringLiteral("Leckerli One"));

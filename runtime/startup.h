@@ -17,8 +17,9 @@ enum class Display {
 bool chooseDisplay(Display need, const char *program);
 
 // Names the program for its windows and error reports, without letting Qt
-// append a display name to window titles.
-void identify(QApplication &app, const QString &name, const QString &iconPath);
+// append a display name to window titles. The icon is one of the pictures,
+// drawn at 16 and 32 pixels.
+void identify(QApplication &app, const QString &name, const QString &iconName);
 
 bool isHeadless();
 

@@ -37,7 +37,7 @@ private:
 
 void tst_LoggerForm::initTestCase()
 {
-    Runtime::identify(*qApp, QStringLiteral("Tallix"), QStringLiteral(":/pictures/tallix-32.png"));
+    Runtime::identify(*qApp, QStringLiteral("Tallix"), QStringLiteral("tallix"));
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
 }
 
@@ -100,10 +100,11 @@ void tst_LoggerForm::windowAndStacking()
     QVERIFY(!QImage(QStringLiteral(":/pictures/eye-photo.png")).hasAlphaChannel());
     QVERIFY(!photo->hasScaledContents());
 
+    // Top first: the captions and lines are drawn over the photograph.
     QStringList stacked;
     for (const QObject *child : form.children()) {
         if (child->isWidgetType())
-            stacked << child->objectName();
+            stacked.prepend(child->objectName());
     }
     QCOMPARE(stacked, (QStringList{"Text1", "Line6", "Line5", "Line4", "Line3", "Label3", "Label2",
                                    "Label1", "Line2", "Line1", "Image1"}));

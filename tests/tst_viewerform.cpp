@@ -99,7 +99,7 @@ bool showAndActivate(QWidget &window)
 
 void tst_viewerform::initTestCase()
 {
-    Runtime::identify(*qApp, Form1::Title, QStringLiteral(":/pictures/vistrel-32.png"));
+    Runtime::identify(*qApp, Form1::Title, QStringLiteral("vistrel"));
     QFile passwordFile(qEnvironmentVariable("TALLIX_PASSWORD_FILE"));
     QVERIFY2(passwordFile.open(QIODevice::ReadOnly), "TALLIX_PASSWORD_FILE must name the build's password");
     m_password = QString::fromUtf8(passwordFile.readAll());
