@@ -52,14 +52,14 @@ private:
     std::optional<qint64> day(QByteArrayView literal);
 
     char m_lastDate[10] = {};
-    qint64 m_lastDay = 0;
+    std::optional<qint64> m_lastDay;
     bool m_canonical = false;
 };
 
 std::optional<qint64> RecordReader::day(QByteArrayView literal)
 {
     const QByteArrayView date = literal.sliced(1, 10);
-    if (std::equal(date.begin(), date.end(), m_lastDate))
+    if (m_lastDay && std::equal(date.begin(), date.end(), m_lastDate))
         return m_lastDay;
     if (!separators(literal, {{5, '-'}, {8, '-'}}))
         return std::nullopt;

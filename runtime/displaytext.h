@@ -79,6 +79,6 @@ private:
     QString m_amPm[2][2];         // [lower, upper case][morning, afternoon]
     QStringList m_dayNames[2];    // [short, long], Monday first
     QStringList m_monthNames[2];
-    mutable qint64 m_cachedDay = -1;
+    mutable std::optional<qint64> m_cachedDay;
     mutable Line m_cachedDate;
 };

@@ -97,6 +97,7 @@ void tst_AccessLog::badRecords_data()
     QTest::newRow("text") << QByteArray("ciao");
     QTest::newRow("torn record") << QByteArray("#2002-02");
     QTest::newRow("number signs only") << QByteArray("##");
+    QTest::newRow("NUL bytes in the date places") << QByteArray("#\0\0\0\0\0\0\0\0\0\0#", 12);
 }
 
 void tst_AccessLog::badRecords()

@@ -18,7 +18,10 @@ private slots:
 
 namespace {
 
+// The first sample is the day before the zero date, whose day number (-1)
+// once stood for "no day formatted yet".
 const QList<QDateTime> samples = {
+    {QDate(1899, 12, 29), QTime(6, 0, 0)},
     {QDate(2002, 2, 2), QTime(17, 41, 51)},
     {QDate(2002, 2, 3), QTime(0, 0, 1)},
     {QDate(2026, 12, 7), QTime(9, 5, 7)},
