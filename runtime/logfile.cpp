@@ -7,6 +7,7 @@
 #include <QThread>
 
 #include <cerrno>
+#include <csignal>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -49,6 +50,10 @@ bool LogFile::fail(const QString &what, int error)
 
 bool LogFile::open(std::chrono::milliseconds patience)
 {
+    // A write past the file-size limit must fail and be reported, not kill
+    // the program in the middle of an update.
+    std::signal(SIGXFSZ, SIG_IGN);
+
     const QByteArray name = QFile::encodeName(m_path);
     const QDeadlineTimer deadline(patience);
     for (;;) {

@@ -7,17 +7,12 @@
 #include <QScreen>
 #include <QWidget>
 
-#include <csignal>
 #include <cstdio>
 
 namespace Runtime {
 
 bool chooseDisplay(Display need, const char *program)
 {
-    // A write past the file-size limit must fail and be reported, not kill
-    // the program in the middle of an update.
-    std::signal(SIGXFSZ, SIG_IGN);
-
     if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
         || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
         return true;
