@@ -4,7 +4,10 @@
 #include <QApplication>
 #include <QFont>
 #include <QIcon>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QScreen>
+#include <QTranslator>
 #include <QWidget>
 
 #include <cstdio>
@@ -33,6 +36,12 @@ void identify(QApplication &app, const QString &name, const QString &iconName)
     for (int size : {16, 32})
         icon.addFile(QStringLiteral(":/pictures/%1-%2.png").arg(iconName).arg(size));
     app.setWindowIcon(icon);
+    // The windows speak Italian whatever the desktop's language, and so must
+    // the buttons of Qt's own dialogs.
+    auto *translator = new QTranslator(&app);
+    if (translator->load(QLocale(QLocale::Italian, QLocale::Italy), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        app.installTranslator(translator);
     // Fonts the windows name that a Linux desktop rarely has; an installed
     // original still wins, substitutes are only tried when it is missing.
     QFont::insertSubstitution(QStringLiteral("Snap ITC"), QStringLiteral("Leckerli One"));

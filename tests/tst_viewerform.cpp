@@ -132,7 +132,7 @@ void tst_viewerform::gate()
     QFETCH(bool, accepted);
 
     Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
-    QString title, label, initialText;
+    QString title, label, initialText, cancelText;
     QLineEdit::EchoMode echo = QLineEdit::Normal;
     bool isInputDialog = false;
     whenModal(this, [&](QWidget *modal) {
@@ -147,8 +147,10 @@ void tst_viewerform::gate()
             QTest::keyClicks(field, answer);
         }
         auto *buttons = modal->findChild<QDialogButtonBox *>();
-        if (buttons)
+        if (buttons) {
+            cancelText = buttons->button(QDialogButtonBox::Cancel)->text();
             buttons->button(cancel ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
+        }
         else
             modal->close();
     });
@@ -159,6 +161,7 @@ void tst_viewerform::gate()
     QCOMPARE(label, QStringLiteral("Inserisci la password (in minuscolo)"));
     QCOMPARE(initialText, QString());
     QCOMPARE(echo, QLineEdit::Password);
+    QCOMPARE(cancelText, QStringLiteral("Annulla"));
     const QWidgetList windows = QApplication::topLevelWidgets();
     QVERIFY(std::none_of(windows.cbegin(), windows.cend(), [](QWidget *w) { return w->isVisible(); }));
 }
