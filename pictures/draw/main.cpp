@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <numbers>
 #include <vector>
 
@@ -110,6 +111,13 @@ bool save(const QImage& image, const QDir& folder, const QString& name)
         return true;
     std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
     return false;
+}
+
+// Qt picks the @2x twin on screens with twice the pixel density.
+bool saveWithTwin(const std::function<QImage(int scale)>& draw, const QDir& folder, const QString& name)
+{
+    const bool ok = save(draw(1), folder, name + QStringLiteral(".png"));
+    return save(draw(2), folder, name + QStringLiteral("@2x.png")) && ok;
 }
 
 bool saveText(const QString& text, const QDir& folder, const QString& name)
@@ -406,22 +414,23 @@ void drawLowerLashes(QPainter& painter)
     }
 }
 
-QImage paint()
+QImage paint(int scale)
 {
-    QImage large(width * supersample, height * supersample, QImage::Format_RGB32);
+    const int samplesPerUnit = supersample * scale;
+    QImage large(width * samplesPerUnit, height * samplesPerUnit, QImage::Format_RGB32);
     for (int row = 0; row < large.height(); ++row) {
         auto* line = reinterpret_cast<QRgb*>(large.scanLine(row));
         for (int column = 0; column < large.width(); ++column)
-            line[column] = toQRgb(colourAt((column + 0.5) / supersample, (row + 0.5) / supersample));
+            line[column] = toQRgb(colourAt((column + 0.5) / samplesPerUnit, (row + 0.5) / samplesPerUnit));
     }
     QPainter painter(&large);
     painter.setRenderHint(QPainter::Antialiasing);
-    painter.scale(supersample, supersample);
+    painter.scale(samplesPerUnit, samplesPerUnit);
     painter.setPen(Qt::NoPen);
     drawLowerLashes(painter);
     drawUpperLashes(painter);
     painter.end();
-    return large.scaled(width, height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+    return large.scaled(width * scale, height * scale, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
         .convertToFormat(QImage::Format_RGB888);
 }
 
@@ -517,12 +526,13 @@ void drawClosedEye(QPainter& painter)
     painter.drawLine(QPointF(27, 20.4), QPointF(29, 22.2));
 }
 
-QImage paint(bool open)
+QImage paint(bool open, int scale)
 {
-    QImage image(size, size, QImage::Format_RGB32);
+    QImage image(size * scale, size * scale, QImage::Format_RGB32);
     image.fill(QColor(128, 128, 128));
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
     drawFrame(painter);
     drawLidShadow(painter);
     if (open)
@@ -546,6 +556,9 @@ struct Shape {
 };
 
 using Drawing = std::vector<Shape>;
+
+// The drawings are laid out on this grid; larger pictures scale them.
+constexpr int designSize = 32;
 
 const QColor outlinePurple(70, 28, 100);
 const QColor sclera(255, 255, 255);
@@ -664,6 +677,7 @@ QImage rasterize(const Drawing& drawing, int size)
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(double(size) / designSize, double(size) / designSize);
     for (const Shape& shape : drawing) {
         painter.setBrush(shape.fill.isValid() ? QBrush(shape.fill) : QBrush(Qt::NoBrush));
         if (shape.strokeWidth > 0)
@@ -734,8 +748,11 @@ QImage pixelArt(const std::vector<const char*>& rows, const std::vector<Ink>& in
 
 const std::vector<Ink> eyeInks{{'o', outlinePurple}, {'w', sclera}, {'v', irisViolet}, {'d', irisDeep}, {'p', pupil}};
 
-QImage smallLoggerIcon()
+// Twice as large, the drawing itself has room to come out clean.
+QImage smallLoggerIcon(int scale)
 {
+    if (scale > 1)
+        return indexedIcon(loggerIcon(), 16 * scale);
     return pixelArt(
         {
             "................",
@@ -758,8 +775,10 @@ QImage smallLoggerIcon()
         eyeInks);
 }
 
-QImage smallViewerIcon()
+QImage smallViewerIcon(int scale)
 {
+    if (scale > 1)
+        return indexedIcon(viewerIcon(), 16 * scale);
     std::vector<Ink> inks = eyeInks;
     inks.insert(inks.end(), {{'e', pageEdge}, {'P', pagePaper}, {'f', pageFold}, {'t', pageText}});
     return pixelArt(
@@ -860,51 +879,16 @@ struct Capsule {
     }
 };
 
-enum HandIndex { clear, black, white };
+// Pointers are 32 pixels at 1x.
+constexpr int designSize = 32;
 
-QImage pointingHand()
-{
-    const std::vector<Capsule> parts{
-        {{12.5, 3.5}, {12.5, 20}, 2.5},   // index finger; its tip is the hot spot at (12, 1)
-        {{16.5, 12.5}, {16.5, 20}, 2.5},  // folded fingers
-        {{20.5, 13.5}, {20.5, 20}, 2.5},
-        {{24.0, 15.5}, {24.0, 20}, 2.0},
-        {{13.5, 22.5}, {19.5, 22.5}, 6.5}, // palm
-        {{9.0, 21.0}, {4.5, 16.0}, 2.3},   // thumb
-    };
-    constexpr int size = 32;
-    const auto inside = [&](int x, int y) {
-        if (x < 0 || y < 0 || x >= size || y >= size)
-            return false;
-        const QPointF centre(x + 0.5, y + 0.5);
-        return std::any_of(parts.begin(), parts.end(), [&](const Capsule& c) { return c.contains(centre); });
-    };
-    QImage image(size, size, QImage::Format_Indexed8);
-    image.setColorTable({qRgba(0, 0, 0, 0), qRgb(0, 0, 0), qRgb(255, 255, 255)});
-    for (int y = 0; y < size; ++y) {
-        for (int x = 0; x < size; ++x) {
-            int index = clear;
-            if (inside(x, y)) {
-                const bool edge = !inside(x - 1, y) || !inside(x + 1, y) || !inside(x, y - 1) || !inside(x, y + 1);
-                index = edge ? black : white;
-            }
-            image.setPixel(x, y, index);
-        }
-    }
-    for (int y = 10; y <= 17; ++y)
-        image.setPixel(14, y, black);
-    for (int y = 12; y <= 17; ++y)
-        image.setPixel(18, y, black);
-    for (int y = 14; y <= 18; ++y)
-        image.setPixel(22, y, black);
-    return image;
-}
-
-// Paints with palette indices on an indexed image.
+// Paints with palette indices on an indexed image. Coordinates are on the design grid;
+// each design pixel covers scale × scale pixels.
 class PixelCanvas {
 public:
-    PixelCanvas(int size, const QList<QRgb>& colours)
-        : image(size, size, QImage::Format_Indexed8)
+    PixelCanvas(int scale, const QList<QRgb>& colours)
+        : image(designSize * scale, designSize * scale, QImage::Format_Indexed8)
+        , scale(scale)
     {
         QList<QRgb> table{qRgba(0, 0, 0, 0)};
         table += colours;
@@ -914,8 +898,8 @@ public:
 
     void fill(int left, int top, int right, int bottom, int index)
     {
-        for (int y = top; y <= bottom; ++y)
-            for (int x = left; x <= right; ++x)
+        for (int y = top * scale; y < (bottom + 1) * scale; ++y)
+            for (int x = left * scale; x < (right + 1) * scale; ++x)
                 image.setPixel(x, y, index);
     }
 
@@ -925,8 +909,54 @@ public:
         fill(left + 1, top + 1, right - 1, bottom - 1, fillIndex);
     }
 
+    // Climbs one pixel right per pixel up, so the slope stays smooth at any scale.
+    void risingStroke(int left, int bottom, int rows, int width, int index)
+    {
+        for (int up = 0; up < rows * scale; ++up)
+            for (int across = 0; across < width * scale; ++across)
+                image.setPixel(left * scale + up + across, (bottom + 1) * scale - 1 - up, index);
+    }
+
     QImage image;
+    int scale;
 };
+
+enum HandIndex { clear, black, white };
+
+QImage pointingHand(int scale)
+{
+    const std::vector<Capsule> parts{
+        {{12.5, 3.5}, {12.5, 20}, 2.5},   // index finger; its tip is the hot spot, (12, 1) times the scale
+        {{16.5, 12.5}, {16.5, 20}, 2.5},  // folded fingers
+        {{20.5, 13.5}, {20.5, 20}, 2.5},
+        {{24.0, 15.5}, {24.0, 20}, 2.0},
+        {{13.5, 22.5}, {19.5, 22.5}, 6.5}, // palm
+        {{9.0, 21.0}, {4.5, 16.0}, 2.3},   // thumb
+    };
+    PixelCanvas canvas(scale, {qRgb(0, 0, 0), qRgb(255, 255, 255)});
+    const int size = canvas.image.width();
+    const auto inside = [&](int x, int y) {
+        if (x < 0 || y < 0 || x >= size || y >= size)
+            return false;
+        const QPointF centre((x + 0.5) / scale, (y + 0.5) / scale);
+        return std::any_of(parts.begin(), parts.end(), [&](const Capsule& c) { return c.contains(centre); });
+    };
+    // The outline keeps the weight of one design pixel at every scale.
+    const auto onEdge = [&](int x, int y) {
+        for (int step = 1; step <= scale; ++step)
+            if (!inside(x - step, y) || !inside(x + step, y) || !inside(x, y - step) || !inside(x, y + step))
+                return true;
+        return false;
+    };
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x)
+            if (inside(x, y))
+                canvas.image.setPixel(x, y, onEdge(x, y) ? black : white);
+    canvas.fill(14, 10, 14, 17, black);
+    canvas.fill(18, 12, 18, 17, black);
+    canvas.fill(22, 14, 22, 18, black);
+    return canvas.image;
+}
 
 enum ComputerIndex { outline = 1, casing, casingShade, screenDeep, screenMid, screenGlare, lamp, slot };
 
@@ -941,16 +971,15 @@ const QList<QRgb> computerColours{
     qRgb(90, 86, 96),    // slot
 };
 
-QImage computer()
+QImage computer(int scale)
 {
-    PixelCanvas canvas(32, computerColours);
+    PixelCanvas canvas(scale, computerColours);
     canvas.box(4, 0, 27, 19, outline, casing);
     canvas.fill(26, 1, 26, 18, casingShade);
     canvas.fill(5, 18, 26, 18, casingShade);
     canvas.box(7, 3, 24, 15, outline, screenDeep);
     canvas.fill(8, 4, 23, 8, screenMid);
-    for (int i = 0; i < 4; ++i)
-        canvas.fill(10 + i, 7 - i, 11 + i, 7 - i, screenGlare);
+    canvas.risingStroke(10, 7, 4, 2, screenGlare);
     canvas.fill(23, 17, 24, 17, lamp);
     canvas.box(12, 19, 19, 21, outline, casingShade);
     canvas.box(1, 21, 30, 27, outline, casing);
@@ -966,33 +995,15 @@ QImage computer()
     return canvas.image;
 }
 
-QImage smallComputer()
-{
-    PixelCanvas canvas(16, computerColours);
-    canvas.box(1, 0, 14, 10, outline, casing);
-    canvas.fill(13, 1, 13, 9, casingShade);
-    canvas.fill(2, 9, 13, 9, casingShade);
-    canvas.fill(3, 2, 12, 7, screenDeep);
-    canvas.fill(3, 2, 12, 4, screenMid);
-    canvas.fill(4, 3, 5, 3, screenGlare);
-    canvas.fill(11, 8, 11, 8, lamp);
-    canvas.fill(5, 11, 10, 11, outline);
-    canvas.fill(6, 11, 9, 11, casingShade);
-    canvas.box(0, 12, 15, 15, outline, casing);
-    canvas.fill(1, 14, 14, 14, casingShade);
-    canvas.fill(2, 13, 2, 13, lamp);
-    canvas.fill(9, 13, 13, 13, slot);
-    return canvas.image;
-}
-
 } // namespace pointers
 
-QImage textFile()
+QImage textFile(int scale)
 {
-    QImage image(32, 32, QImage::Format_ARGB32);
+    QImage image(32 * scale, 32 * scale, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
     const QRectF page(5.5, 1.5, 21, 29);
     constexpr double fold = 7;
     painter.setPen(Qt::NoPen);
@@ -1017,6 +1028,15 @@ QImage textFile()
     return image;
 }
 
+// Full-colour sizes for application grids, installed into the desktop's icon theme.
+bool saveThemeIcons(const icons::Drawing& drawing, const QDir& folder, const QString& name)
+{
+    bool ok = true;
+    for (const int size : {48, 64, 128, 256})
+        ok = save(icons::rasterize(drawing, size), folder, QStringLiteral("%1-%2.png").arg(name).arg(size)) && ok;
+    return ok;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -1030,18 +1050,23 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "no such folder: %s\n", argv[1]);
         return 1;
     }
-    bool ok = save(photo::paint(), folder, QStringLiteral("eye-photo.png"));
-    ok = save(blink::paint(true), folder, QStringLiteral("eye-open.png")) && ok;
-    ok = save(blink::paint(false), folder, QStringLiteral("eye-closed.png")) && ok;
-    ok = save(icons::indexedIcon(icons::loggerIcon(), 32), folder, QStringLiteral("tallix-32.png")) && ok;
-    ok = save(icons::smallLoggerIcon(), folder, QStringLiteral("tallix-16.png")) && ok;
-    ok = saveText(icons::toSvg(icons::loggerIcon(), 32), folder, QStringLiteral("tallix.svg")) && ok;
-    ok = save(icons::indexedIcon(icons::viewerIcon(), 32), folder, QStringLiteral("vistrel-32.png")) && ok;
-    ok = save(icons::smallViewerIcon(), folder, QStringLiteral("vistrel-16.png")) && ok;
-    ok = saveText(icons::toSvg(icons::viewerIcon(), 32), folder, QStringLiteral("vistrel.svg")) && ok;
-    ok = save(pointers::pointingHand(), folder, QStringLiteral("pointing-hand.png")) && ok;
-    ok = save(pointers::computer(), folder, QStringLiteral("computer.png")) && ok;
-    ok = save(pointers::smallComputer(), folder, QStringLiteral("computer-16.png")) && ok;
-    ok = save(textFile(), folder, QStringLiteral("text-file.png")) && ok;
+    bool ok = saveWithTwin(photo::paint, folder, QStringLiteral("eye-photo"));
+    ok = saveWithTwin([](int scale) { return blink::paint(true, scale); }, folder, QStringLiteral("eye-open")) && ok;
+    ok = saveWithTwin([](int scale) { return blink::paint(false, scale); }, folder, QStringLiteral("eye-closed")) && ok;
+    ok = saveWithTwin(icons::smallLoggerIcon, folder, QStringLiteral("tallix-16")) && ok;
+    ok = saveWithTwin([](int scale) { return icons::indexedIcon(icons::loggerIcon(), 32 * scale); }, folder,
+                      QStringLiteral("tallix-32"))
+         && ok;
+    ok = saveThemeIcons(icons::loggerIcon(), folder, QStringLiteral("tallix")) && ok;
+    ok = saveText(icons::toSvg(icons::loggerIcon(), icons::designSize), folder, QStringLiteral("tallix.svg")) && ok;
+    ok = saveWithTwin(icons::smallViewerIcon, folder, QStringLiteral("vistrel-16")) && ok;
+    ok = saveWithTwin([](int scale) { return icons::indexedIcon(icons::viewerIcon(), 32 * scale); }, folder,
+                      QStringLiteral("vistrel-32"))
+         && ok;
+    ok = saveThemeIcons(icons::viewerIcon(), folder, QStringLiteral("vistrel")) && ok;
+    ok = saveText(icons::toSvg(icons::viewerIcon(), icons::designSize), folder, QStringLiteral("vistrel.svg")) && ok;
+    ok = saveWithTwin(pointers::pointingHand, folder, QStringLiteral("pointing-hand")) && ok;
+    ok = saveWithTwin(pointers::computer, folder, QStringLiteral("computer")) && ok;
+    ok = saveWithTwin(textFile, folder, QStringLiteral("text-file")) && ok;
     return ok ? 0 : 1;
 }

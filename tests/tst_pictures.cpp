@@ -1,0 +1,237 @@
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QRectF>
+#include <QTest>
+
+#include <cstdlib>
+
+// Qt shows a picture's @2x twin on screens with twice the pixel density, so
+// every twin must be the same picture, drawn at twice the size in the same
+// kind of image; the application-grid icons must be full colour.
+class tst_Pictures : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void twinMatchesItsPicture_data();
+    void twinMatchesItsPicture();
+    void noTwinWithoutItsPicture_data();
+    void noTwinWithoutItsPicture();
+    void eyeFramesKeepTheGreyGround_data();
+    void eyeFramesKeepTheGreyGround();
+    void handPointsWithItsFingertip_data();
+    void handPointsWithItsFingertip();
+    void themeIconsAreFullColour_data();
+    void themeIconsAreFullColour();
+};
+
+namespace {
+
+const QString resourceFolder = QStringLiteral(":/pictures");
+const QString twinSuffix = QStringLiteral("@2x.png");
+
+QStringList picturesIn(const QString &folder)
+{
+    return QDir(folder).entryList({QStringLiteral("*.png")}, QDir::Files, QDir::Name);
+}
+
+QString twinOf(const QString &name)
+{
+    return name.chopped(4) + twinSuffix;
+}
+
+QImage resourcePicture(const QString &name)
+{
+    return QImage(resourceFolder + u'/' + name);
+}
+
+bool isIndexed(const QImage &image)
+{
+    return image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono
+           || image.format() == QImage::Format_MonoLSB;
+}
+
+QString kindOf(const QImage &image)
+{
+    if (isIndexed(image))
+        return QStringLiteral("indexed");
+    return image.hasAlphaChannel() ? QStringLiteral("ARGB") : QStringLiteral("RGB");
+}
+
+// Two inks and transparency, as a monochrome pointer has, or sixteen colours.
+int paletteBound(const QImage &indexed)
+{
+    return indexed.colorCount() <= 3 ? 3 : 16;
+}
+
+// Where the drawing is: what is not transparent, or on an opaque picture
+// what differs from its top left corner.
+QRect drawnArea(const QImage &image)
+{
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb ground = argb.pixel(0, 0);
+    QRect area;
+    for (int y = 0; y < argb.height(); ++y) {
+        for (int x = 0; x < argb.width(); ++x) {
+            const QRgb pixel = argb.pixel(x, y);
+            if (image.hasAlphaChannel() ? qAlpha(pixel) > 0 : pixel != ground)
+                area |= QRect(x, y, 1, 1);
+        }
+    }
+    return area;
+}
+
+// Each edge of the area within the given number of pixels of the expected one.
+bool sameArea(const QRect &area, const QRect &expected, int slack)
+{
+    return std::abs(area.left() - expected.left()) <= slack && std::abs(area.top() - expected.top()) <= slack
+           && std::abs(area.right() - expected.right()) <= slack
+           && std::abs(area.bottom() - expected.bottom()) <= slack;
+}
+
+QRect scaledArea(const QRect &area, double factor)
+{
+    return QRectF(area.x() * factor, area.y() * factor, area.width() * factor, area.height() * factor)
+        .toAlignedRect();
+}
+
+QString describe(const QRect &area)
+{
+    return QStringLiteral("%1,%2 %3x%4").arg(area.x()).arg(area.y()).arg(area.width()).arg(area.height());
+}
+
+} // namespace
+
+void tst_Pictures::initTestCase()
+{
+    QVERIFY2(!picturesIn(resourceFolder).isEmpty(), "the resource holds no pictures");
+    QVERIFY2(QDir(QStringLiteral(TALLIX_PICTURES_DIR)).exists(), TALLIX_PICTURES_DIR);
+}
+
+void tst_Pictures::twinMatchesItsPicture_data()
+{
+    QTest::addColumn<QString>("name");
+
+    for (const QString &name : picturesIn(resourceFolder))
+        if (!name.endsWith(twinSuffix))
+            QTest::newRow(qPrintable(name)) << name;
+}
+
+void tst_Pictures::twinMatchesItsPicture()
+{
+    QFETCH(QString, name);
+
+    const QImage picture = resourcePicture(name);
+    const QImage twin = resourcePicture(twinOf(name));
+    QVERIFY(!picture.isNull());
+    QVERIFY2(!twin.isNull(), qPrintable(twinOf(name) + QStringLiteral(" is missing")));
+    QCOMPARE(twin.size(), picture.size() * 2);
+    QCOMPARE(kindOf(twin), kindOf(picture));
+    if (isIndexed(picture)) {
+        QVERIFY(picture.colorCount() <= 16);
+        QVERIFY2(twin.colorCount() <= paletteBound(picture),
+                 qPrintable(QStringLiteral("%1 colours").arg(twin.colorCount())));
+    }
+    // A drawing left at its 1x size would fill only a corner of the twin. The
+    // 16-pixel icons are placed by hand, up to two of their pixels off the drawing.
+    const QRect expected = scaledArea(drawnArea(picture), 2);
+    const QRect drawn = drawnArea(twin);
+    QVERIFY2(sameArea(drawn, expected, 4),
+             qPrintable(QStringLiteral("drawn at %1, expected %2").arg(describe(drawn), describe(expected))));
+}
+
+void tst_Pictures::noTwinWithoutItsPicture_data()
+{
+    QTest::addColumn<QString>("twin");
+
+    for (const QString &name : picturesIn(resourceFolder))
+        if (name.endsWith(twinSuffix))
+            QTest::newRow(qPrintable(name)) << name;
+}
+
+void tst_Pictures::noTwinWithoutItsPicture()
+{
+    QFETCH(QString, twin);
+
+    const QString picture = twin.chopped(twinSuffix.size()) + QStringLiteral(".png");
+    QVERIFY2(QFile::exists(resourceFolder + u'/' + picture), qPrintable(picture + QStringLiteral(" is missing")));
+}
+
+void tst_Pictures::eyeFramesKeepTheGreyGround_data()
+{
+    QTest::addColumn<QString>("name");
+
+    for (const char *name : {"eye-open.png", "eye-open@2x.png", "eye-closed.png", "eye-closed@2x.png"})
+        QTest::newRow(name) << QString::fromLatin1(name);
+}
+
+// The frames are shown on the window's grey, so their corners must be exactly
+// that grey, over a twelfth of their side.
+void tst_Pictures::eyeFramesKeepTheGreyGround()
+{
+    QFETCH(QString, name);
+
+    const QImage frame = resourcePicture(name);
+    QVERIFY(!frame.isNull());
+    const int corner = frame.width() / 12;
+    const int far = frame.width() - corner;
+    for (const QPoint origin : {QPoint(0, 0), QPoint(far, 0), QPoint(0, far), QPoint(far, far)})
+        for (int y = origin.y(); y < origin.y() + corner; ++y)
+            for (int x = origin.x(); x < origin.x() + corner; ++x)
+                QCOMPARE(frame.pixel(x, y), qRgb(128, 128, 128));
+}
+
+void tst_Pictures::handPointsWithItsFingertip_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QPoint>("hotSpot");
+
+    QTest::newRow("1x") << QStringLiteral("pointing-hand.png") << QPoint(12, 1);
+    QTest::newRow("2x") << QStringLiteral("pointing-hand@2x.png") << QPoint(24, 2);
+}
+
+// The hot spot is on the fingertip's outline, with nothing of the hand above it.
+void tst_Pictures::handPointsWithItsFingertip()
+{
+    QFETCH(QString, name);
+    QFETCH(QPoint, hotSpot);
+
+    const QImage hand = resourcePicture(name);
+    QVERIFY(!hand.isNull());
+    QCOMPARE(hand.pixel(hotSpot), qRgb(0, 0, 0));
+    for (int y = 0; y < hotSpot.y(); ++y)
+        QCOMPARE(qAlpha(hand.pixel(hotSpot.x(), y)), 0);
+}
+
+void tst_Pictures::themeIconsAreFullColour_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<int>("size");
+
+    for (const QString &program : {QStringLiteral("tallix"), QStringLiteral("vistrel")})
+        for (int size : {48, 64, 128, 256})
+            QTest::addRow("%s-%d", qPrintable(program), size) << program << size;
+}
+
+void tst_Pictures::themeIconsAreFullColour()
+{
+    QFETCH(QString, program);
+    QFETCH(int, size);
+
+    const QImage icon(QStringLiteral(TALLIX_PICTURES_DIR "/%1-%2.png").arg(program).arg(size));
+    QVERIFY(!icon.isNull());
+    QCOMPARE(icon.size(), QSize(size, size));
+    QVERIFY(!isIndexed(icon));
+    QVERIFY(icon.hasAlphaChannel());
+    // The same drawing as the 32-pixel icon, filling the same share of the picture.
+    const QImage reference = resourcePicture(program + QStringLiteral("-32.png"));
+    const QRect expected = scaledArea(drawnArea(reference), size / 32.0);
+    const QRect drawn = drawnArea(icon);
+    QVERIFY2(sameArea(drawn, expected, size / 32 + 1),
+             qPrintable(QStringLiteral("drawn at %1, expected %2").arg(describe(drawn), describe(expected))));
+}
+
+QTEST_GUILESS_MAIN(tst_Pictures)
+#include "tst_pictures.moc"
