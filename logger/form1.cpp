@@ -1,15 +1,15 @@
 #include "form1.h"
 #include "ui_form1.h"
 
+#include "accessrecorder.h"
 #include "displaytext.h"
 #include "errorreport.h"
-#include "logupdate.h"
 #include "startup.h"
 
 namespace Logger {
 
-Form1::Form1(const QString &logPath, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_logPath(logPath)
+Form1::Form1(const QString &recorder, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_recorder(recorder)
 {
     ui->setupUi(this);
     Runtime::centreOnScreen(this);
@@ -39,14 +39,17 @@ void Form1::showEvent(QShowEvent *event)
 
 void Form1::Form_Activate()
 {
-    LogUpdate update(m_logPath);
-    if (!update.run(AccessTime::now(), DisplayText())) {
+    AccessRecorder recorder(m_recorder);
+    const bool recorded = recorder.run(DisplayText());
+    if (!recorder.notice().isEmpty())
+        Runtime::warn(recorder.notice());
+    if (!recorded) {
         Timer1.stop();
         hide();
-        Runtime::fail(update.errorString());
+        Runtime::fail(recorder.errorString());
         return;
     }
-    ui->Text1->setText(ui->Text1->text() + update.displayTexts());
+    ui->Text1->setText(ui->Text1->text() + recorder.listing());
 }
 
 void Form1::Timer1_Timer()

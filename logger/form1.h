@@ -13,8 +13,9 @@ class TextBox;
 
 namespace Logger {
 
-// The title card. Showing it records one access; it closes by itself
-// 1100 ms after it was created, or as soon as a longer update returns.
+// The title card. Showing it records one access through the recorder
+// program; it closes by itself 1100 ms after it was created, or as soon as a
+// longer update returns.
 class Form1 : public QWidget
 {
     Q_OBJECT
@@ -22,7 +23,7 @@ class Form1 : public QWidget
 public:
     static constexpr std::chrono::milliseconds Lifetime{1100};
 
-    explicit Form1(const QString &logPath, QWidget *parent = nullptr);
+    explicit Form1(const QString &recorder, QWidget *parent = nullptr);
     ~Form1() override;
 
     TextBox *Text1() const;
@@ -36,7 +37,7 @@ protected:
 private:
     std::unique_ptr<Ui::Form1> ui;
     QTimer Timer1;
-    QString m_logPath;
+    QString m_recorder;
     bool m_accessRecorded = false;
 };
 

@@ -9,7 +9,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     Runtime::identify(app, QStringLiteral("Tallix"), QStringLiteral("tallix"));
 
-    Logger::Form1 form(Runtime::programDirectory() + QStringLiteral("/Date.txt"));
+    Logger::Form1 form(Runtime::programDirectory() + QStringLiteral("/tallix-record"));
     form.show();
     return app.exec();
 }

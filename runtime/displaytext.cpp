@@ -1,6 +1,11 @@
 #include "displaytext.h"
 
+#include <QDate>
+#include <QTime>
+
 #include <QRegularExpression>
+
+#include <utility>
 
 namespace {
 
@@ -45,7 +50,9 @@ DisplayText::DisplayText(const QLocale &locale)
         m_zeroDigit = zero.front().unicode();
         m_dateTokens = *date;
         m_timeTokens = *time;
-        m_compiled = longest(m_dateTokens) + 1 + longest(m_timeTokens) <= Line::Capacity - Line::Reserve;
+        m_fixedTime = fixedForm(m_timeTokens);
+        const int longestText = longest(m_dateTokens) + 1 + longest(m_timeTokens);
+        m_longest = longestText <= Capacity ? longestText : 0;
     }
 }
 
@@ -134,6 +141,26 @@ std::optional<DisplayText::Tokens> DisplayText::compile(const QString &pattern)
     return tokens;
 }
 
+std::optional<DisplayText::FixedTime> DisplayText::fixedForm(const Tokens &tokens)
+{
+    FixedTime form;
+    for (const Token &token : tokens) {
+        qsizetype *field = token.field == Field::Hour ? &form.hour
+                         : token.field == Field::Minute ? &form.minute
+                         : token.field == Field::Second ? &form.second
+                                                          : nullptr;
+        if (token.field == Field::Literal) {
+            form.text += token.text;
+        } else if (field && *field < 0 && token.width == 2) {
+            *field = form.text.size();
+            form.text += QStringLiteral("00");
+        } else {
+            return std::nullopt;
+        }
+    }
+    return form;
+}
+
 int DisplayText::longest(const Tokens &tokens) const
 {
     auto longestOf = [](const QStringList &texts) {
@@ -165,82 +192,158 @@ QString DisplayText::operator()(AccessTime time) const
 
 void DisplayText::appendTo(QString &out, AccessTime time, QStringView after) const
 {
-    if (!m_compiled || after.size() > Line::Reserve) {
+    if (m_longest == 0) {
         appendWithQLocale(out, time, after);
         return;
     }
-    Line line;
+    char16_t text[Capacity];
+    out.append(reinterpret_cast<const QChar *>(text), write(text, time) - text);
+    out.append(after);
+}
+
+QString DisplayText::listing(const std::vector<AccessTime> &times) const
+{
+    QString out;
+    if (m_longest == 0) {
+        for (AccessTime time : times)
+            appendWithQLocale(out, time, u"\r\n");
+        return out;
+    }
+    // The new characters of a QString are left uninitialised: each is written once.
+    out.resize(qsizetype(times.size()) * (m_longest + 2));
+    char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
+    char16_t *to = begin;
+    for (AccessTime time : times) {
+        to = write(to, time);
+        *to++ = u'\r';
+        *to++ = u'\n';
+    }
+    out.resize(to - begin);
+    return out;
+}
+
+namespace {
+
+// Texts here are a few characters long: a plain loop beats a call to memcpy.
+char16_t *put(char16_t *to, const char16_t *text, qsizetype size)
+{
+    for (qsizetype i = 0; i < size; ++i)
+        *to++ = text[i];
+    return to;
+}
+
+char16_t *putTwoDigits(char16_t *to, int value, char16_t zero)
+{
+    to[0] = char16_t(zero + value / 10);
+    to[1] = char16_t(zero + value % 10);
+    return to + 2;
+}
+
+char16_t *put(char16_t *to, const QString &text)
+{
+    return put(to, reinterpret_cast<const char16_t *>(text.constData()), text.size());
+}
+
+} // namespace
+
+char16_t *DisplayText::write(char16_t *to, AccessTime time) const
+{
+    const int secondOfDay = time.secondOfDay();
     if (!time.hasZeroDate()) {
         if (time.days() != m_cachedDay) {
-            m_cachedDate.size = 0;
-            writeDate(m_cachedDate, time.date());
+            m_cachedDateSize = int(writeDate(m_cachedDate, time) - m_cachedDate);
             m_cachedDay = time.days();
         }
-        line.put(QStringView(m_cachedDate.chars, m_cachedDate.size));
-        if (!time.isMidnight())
-            line.put(u' ');
+        to = put(to, m_cachedDate, m_cachedDateSize);
+        if (secondOfDay == 0)
+            return to;
+        *to++ = u' ';
     }
-    if (time.hasZeroDate() || !time.isMidnight())
-        writeTime(line, time.secondOfDay());
-    line.put(after);
-    out.append(reinterpret_cast<const QChar *>(line.chars), line.size);
+    return writeTime(to, secondOfDay);
 }
 
 void DisplayText::appendWithQLocale(QString &out, AccessTime time, QStringView after) const
 {
-    if (!time.hasZeroDate())
-        out += m_locale.toString(time.date(), m_datePattern);
+    if (!time.hasZeroDate()) {
+        const AccessTime::Date date = time.date();
+        out += m_locale.toString(QDate(date.year, date.month, date.day), m_datePattern);
+    }
     if (!time.hasZeroDate() && !time.isMidnight())
         out += u' ';
     if (time.hasZeroDate() || !time.isMidnight())
-        out += m_locale.toString(time.time(), m_timePattern);
+        out += m_locale.toString(QTime::fromMSecsSinceStartOfDay(time.secondOfDay() * 1000), m_timePattern);
     out += after;
 }
 
-void DisplayText::Line::putLongNumber(int value, int width, char16_t zero)
+
+char16_t *DisplayText::writeNumber(char16_t *to, int value, int width) const
+{
+    if (value < 100 && width == 2)
+        return putTwoDigits(to, value, m_zeroDigit);
+    if (value < 10 && width <= 1) {
+        *to++ = char16_t(m_zeroDigit + value);
+        return to;
+    }
+    return writeLongNumber(to, value, width);
+}
+
+char16_t *DisplayText::writeLongNumber(char16_t *to, int value, int width) const
 {
     char16_t digits[8];
     int count = 0;
     do {
-        digits[count++] = char16_t(zero + value % 10);
+        digits[count++] = char16_t(m_zeroDigit + value % 10);
         value /= 10;
     } while (value > 0);
     for (int pad = count; pad < width; ++pad)
-        put(zero);
+        *to++ = m_zeroDigit;
     while (count > 0)
-        put(digits[--count]);
+        *to++ = digits[--count];
+    return to;
 }
 
-void DisplayText::writeDate(Line &line, QDate date) const
+char16_t *DisplayText::writeDate(char16_t *to, AccessTime time) const
 {
-    int year, month, day;
-    date.getDate(&year, &month, &day);
+    const auto [year, month, day] = time.date();
     for (const Token &token : m_dateTokens) {
         switch (token.field) {
-        case Field::Day: line.putNumber(day, token.width, m_zeroDigit); break;
-        case Field::Month: line.putNumber(month, token.width, m_zeroDigit); break;
-        case Field::Year: line.putNumber(year, 4, m_zeroDigit); break;
-        case Field::TwoDigitYear: line.putNumber(year % 100, 2, m_zeroDigit); break;
-        case Field::DayName: line.put(m_dayNames[token.width].at(date.dayOfWeek() - 1)); break;
-        case Field::MonthName: line.put(m_monthNames[token.width].at(month - 1)); break;
-        case Field::Literal: line.put(token.text); break;
+        case Field::Day: to = writeNumber(to, day, token.width); break;
+        case Field::Month: to = writeNumber(to, month, token.width); break;
+        case Field::Year: to = writeNumber(to, year, 4); break;
+        case Field::TwoDigitYear: to = writeNumber(to, year % 100, 2); break;
+        case Field::DayName: to = put(to, m_dayNames[token.width].at(time.dayOfWeek() - 1)); break;
+        case Field::MonthName: to = put(to, m_monthNames[token.width].at(month - 1)); break;
+        case Field::Literal: to = put(to, token.text); break;
         default: break;
         }
     }
+    return to;
 }
 
-void DisplayText::writeTime(Line &line, int secondOfDay) const
+char16_t *DisplayText::writeTime(char16_t *to, int secondOfDay) const
 {
     const int hour = secondOfDay / 3600;
+    if (m_fixedTime) {
+        char16_t *const start = to;
+        to = put(to, m_fixedTime->text);
+        for (const auto &[at, value] : {std::pair(m_fixedTime->hour, hour),
+                                       std::pair(m_fixedTime->minute, secondOfDay / 60 % 60),
+                                       std::pair(m_fixedTime->second, secondOfDay % 60)}) {
+            if (at >= 0)
+                putTwoDigits(start + at, value, m_zeroDigit);
+        }
+        return to;
+    }
     for (const Token &token : m_timeTokens) {
         switch (token.field) {
-        case Field::Hour: line.putNumber(hour, token.width, m_zeroDigit); break;
-        case Field::Hour12: line.putNumber(hour % 12 == 0 ? 12 : hour % 12, token.width, m_zeroDigit); break;
-        case Field::Minute: line.putNumber(secondOfDay / 60 % 60, token.width, m_zeroDigit); break;
-        case Field::Second: line.putNumber(secondOfDay % 60, token.width, m_zeroDigit); break;
-        case Field::AmPm: line.put(m_amPm[token.width][hour < 12 ? 0 : 1]); break;
-        case Field::Literal: line.put(token.text); break;
+        case Field::Hour: to = writeNumber(to, hour, token.width); break;
+        case Field::Hour12: to = writeNumber(to, hour % 12 == 0 ? 12 : hour % 12, token.width); break;
+        case Field::Minute: to = writeNumber(to, secondOfDay / 60 % 60, token.width); break;
+        case Field::Second: to = writeNumber(to, secondOfDay % 60, token.width); break;
+        case Field::AmPm: to = put(to, m_amPm[token.width][hour < 12 ? 0 : 1]); break;
+        case Field::Literal: to = put(to, token.text); break;
         default: break;
         }
     }
+    return to;
 }

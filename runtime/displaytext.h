@@ -7,6 +7,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <vector>
+
 // The user's general date form of an access time: the locale's short date,
 // a space and its time with seconds; midnight shows the date alone and the
 // zero date the time alone. Patterns are compiled once, so that a log of a
@@ -22,6 +24,9 @@ public:
     QString operator()(AccessTime time) const;
     // Appends the display text of 'time', followed by 'after'.
     void appendTo(QString &out, AccessTime time, QStringView after = {}) const;
+    // The display texts of all the times, each followed by CR LF, written
+    // in one go into one string.
+    QString listing(const std::vector<AccessTime> &times) const;
 
 private:
     enum class Field {
@@ -35,38 +40,29 @@ private:
         QString text;
     };
     using Tokens = QList<Token>;
-
-    // One display text being written; compiled patterns never outgrow it.
-    struct Line
+    // A time form whose fields all have two digits is a fixed text with the
+    // digits filled in: the usual case, and the one a long log hits a
+    // million times.
+    struct FixedTime
     {
-        static constexpr int Capacity = 128;
-        static constexpr int Reserve = 8;    // for what follows the text
-        char16_t chars[Capacity];
-        int size = 0;
-
-        void put(char16_t c) { chars[size++] = c; }
-        void put(QStringView text)
-        {
-            for (QChar c : text)
-                chars[size++] = c.unicode();
-        }
-        void putNumber(int value, int width, char16_t zero)
-        {
-            if (value >= 100 || width > 2) {
-                putLongNumber(value, width, zero);
-                return;
-            }
-            if (value >= 10 || width == 2)
-                put(char16_t(zero + value / 10));
-            put(char16_t(zero + value % 10));
-        }
-        void putLongNumber(int value, int width, char16_t zero);
+        QString text;
+        qsizetype hour = -1;    // where each field's digits go, -1 if absent
+        qsizetype minute = -1;
+        qsizetype second = -1;
     };
 
+    // The longest display text the compiled patterns may write.
+    static constexpr int Capacity = 120;
+
     static std::optional<Tokens> compile(const QString &pattern);
+    static std::optional<FixedTime> fixedForm(const Tokens &tokens);
     int longest(const Tokens &tokens) const;
-    void writeDate(Line &line, QDate date) const;
-    void writeTime(Line &line, int secondOfDay) const;
+    // Each writes at 'to' and returns the end of what it wrote.
+    char16_t *write(char16_t *to, AccessTime time) const;
+    char16_t *writeDate(char16_t *to, AccessTime time) const;
+    char16_t *writeTime(char16_t *to, int secondOfDay) const;
+    char16_t *writeNumber(char16_t *to, int value, int width) const;
+    char16_t *writeLongNumber(char16_t *to, int value, int width) const;
     void appendWithQLocale(QString &out, AccessTime time, QStringView after) const;
 
     QLocale m_locale;
@@ -74,11 +70,14 @@ private:
     QString m_timePattern;
     Tokens m_dateTokens;
     Tokens m_timeTokens;
-    bool m_compiled = false;
+    std::optional<FixedTime> m_fixedTime;
+    int m_longest = 0;            // 0 where QLocale itself must format
     char16_t m_zeroDigit = u'0';
     QString m_amPm[2][2];         // [lower, upper case][morning, afternoon]
     QStringList m_dayNames[2];    // [short, long], Monday first
     QStringList m_monthNames[2];
-    mutable std::optional<qint64> m_cachedDay;
-    mutable Line m_cachedDate;
+    // Consecutive records mostly share their day.
+    mutable std::optional<std::int64_t> m_cachedDay;
+    mutable char16_t m_cachedDate[Capacity];
+    mutable int m_cachedDateSize = 0;
 };

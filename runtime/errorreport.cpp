@@ -10,15 +10,22 @@ namespace Runtime {
 
 void fail(const QString &message)
 {
-    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()),
-                 qPrintable(message));
+    warn(message);
     if (!isHeadless()) {
         // The box may be the last window left; closing it must not end the
         // program with a success status.
         QApplication::setQuitOnLastWindowClosed(false);
-        QMessageBox::critical(nullptr, QCoreApplication::applicationName(), message);
+        // Plain text: the message may quote a line of the log.
+        QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(), message, QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
     }
     QCoreApplication::exit(1);
+}
+
+void warn(const QString &message)
+{
+    std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(message));
 }
 
 } // namespace Runtime

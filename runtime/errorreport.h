@@ -9,4 +9,7 @@ namespace Runtime {
 // in which case the program ends when the box is dismissed.
 void fail(const QString &message);
 
+// Says on standard error something the user may want to know; the program goes on.
+void warn(const QString &message);
+
 } // namespace Runtime

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Starts the logger on an X server of its own, without a window manager, and
 # checks its title card and the record it adds.
-# Usage: e2e_logger.sh <tallix> <screenshot folder>
+# Usage: e2e_logger.sh <tallix> <tallix-record> <screenshot folder>
 set -u
 
 tallix=$1
-shots=$2
+recorder=$2
+shots=$3
 
 work=$(mktemp -d)
 xvfb=
@@ -37,7 +38,7 @@ export DISPLAY=":$display"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 mkdir "$work/app"
-cp "$tallix" "$work/app/tallix" || fail "cannot copy $tallix"
+cp "$tallix" "$recorder" "$work/app/" || fail "cannot copy $tallix and $recorder"
 log=$work/app/Date.txt
 printf '#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n' >"$log"
 cp "$log" "$work/before"

@@ -1,8 +1,32 @@
 #include "accesslog.h"
 
+#include <QDate>
 #include <QTest>
+#include <QTime>
+
+#include <string>
 
 using AccessLog::Layout;
+
+namespace {
+
+std::string bytes(const QByteArray &text)
+{
+    return text.toStdString();
+}
+
+QDate dateOf(AccessTime time)
+{
+    const AccessTime::Date date = time.date();
+    return QDate(date.year, date.month, date.day);
+}
+
+QTime timeOf(AccessTime time)
+{
+    return QTime::fromMSecsSinceStartOfDay(time.secondOfDay() * 1000);
+}
+
+} // namespace
 
 class tst_AccessLog : public QObject
 {
@@ -18,6 +42,10 @@ private slots:
     void layout_data();
     void layout();
     void badLineIsReportedWithItsNumber();
+    void tornTail_data();
+    void tornTail();
+    void calendarAgreesWithQDate();
+    void yearsOutsideTheRecordFormAreRefused();
 };
 
 void tst_AccessLog::recordRoundTrip_data()
@@ -44,15 +72,16 @@ void tst_AccessLog::recordRoundTrip()
     QFETCH(QDate, date);
     QFETCH(QTime, time);
 
-    const std::optional<AccessTime> parsed = AccessLog::parseRecord(record);
+    const std::optional<AccessTime> parsed = AccessLog::parseRecord(bytes(record));
     QVERIFY(parsed);
-    QCOMPARE(parsed->date(), date);
-    QCOMPARE(parsed->time(), time);
-    QCOMPARE(*parsed, *AccessTime::fromDateTime(date, time));
+    QCOMPARE(dateOf(*parsed), date);
+    QCOMPARE(timeOf(*parsed), time);
+    QCOMPARE(*parsed, *AccessTime::fromFields(date.year(), date.month(), date.day(), time.hour(),
+                                              time.minute(), time.second()));
 
-    QByteArray written;
+    std::string written;
     AccessLog::appendRecord(written, *parsed);
-    QCOMPARE(written, record + "\r\n");
+    QCOMPARE(written, bytes(record + "\r\n"));
 }
 
 void tst_AccessLog::longFormsReadAsTheirValue_data()
@@ -70,10 +99,10 @@ void tst_AccessLog::longFormsReadAsTheirValue()
     QFETCH(QByteArray, longForm);
     QFETCH(QByteArray, canonical);
 
-    const AccessLog::Contents contents = AccessLog::parse(longForm + "\r\n");
+    const AccessLog::Contents contents = AccessLog::parse(bytes(longForm + "\r\n"));
     QVERIFY(contents.isValid());
     QCOMPARE(contents.layout, Layout::Irregular);
-    QCOMPARE(AccessLog::serialize(contents.times), canonical + "\r\n");
+    QCOMPARE(AccessLog::serialize(contents.times), bytes(canonical + "\r\n"));
 }
 
 void tst_AccessLog::badRecords_data()
@@ -103,7 +132,7 @@ void tst_AccessLog::badRecords_data()
 void tst_AccessLog::badRecords()
 {
     QFETCH(QByteArray, record);
-    QVERIFY(!AccessLog::parseRecord(record));
+    QVERIFY(!AccessLog::parseRecord(bytes(record)));
 }
 
 void tst_AccessLog::layout_data()
@@ -127,9 +156,10 @@ void tst_AccessLog::layout()
     QFETCH(int, records);
     QFETCH(Layout, layout);
 
-    const AccessLog::Contents contents = AccessLog::parse(text);
+    const AccessLog::Contents contents = AccessLog::parse(bytes(text));
     QVERIFY(contents.isValid());
-    QCOMPARE(contents.times.size(), records);
+    QVERIFY(!contents.hasTornTail());
+    QCOMPARE(contents.times.size(), std::size_t(records));
     QCOMPARE(contents.layout, layout);
 }
 
@@ -138,8 +168,72 @@ void tst_AccessLog::badLineIsReportedWithItsNumber()
     const AccessLog::Contents contents =
         AccessLog::parse("#2002-02-02 17:41:51#\r\n\r\n#2002-02-30#\r\n#2002-02-03#\r\n");
     QVERIFY(!contents.isValid());
-    QCOMPARE(contents.badLine, 3);
-    QCOMPARE(contents.badText, QByteArray("#2002-02-30#"));
+    QCOMPARE(contents.badLine, std::size_t(3));
+    QCOMPARE(contents.badText, std::string("#2002-02-30#"));
+}
+
+// An interrupted write leaves part of a record, or zeros, as an unended last
+// line; anything else that is not a record is an error, wherever it stands.
+void tst_AccessLog::tornTail_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("torn");
+
+    const QByteArray before = "#2002-02-02 17:41:51#\r\n";
+    QTest::newRow("start of a full record") << before + "#2026-12-0" << true;
+    QTest::newRow("all but the closing sign") << before + "#2026-12-07 08:30:05" << true;
+    QTest::newRow("a number sign alone") << before + "#" << true;
+    QTest::newRow("start of a time alone") << before + "#17:4" << true;
+    QTest::newRow("whole file torn") << QByteArray("#2026-1") << true;
+    QTest::newRow("zeros") << before + QByteArray(23, '\0') << true;
+    QTest::newRow("zeros, whole file") << QByteArray(5, '\0') << true;
+    QTest::newRow("torn, then a line end") << before + "#2026-12-0\r\n" << false;
+    QTest::newRow("torn line before a record") << "#2026-12-0\r\n" + before << false;
+    QTest::newRow("letter in a digit place") << before + "#2026-1x" << false;
+    QTest::newRow("zeros, then text") << before + QByteArray(3, '\0') + "x" << false;
+    QTest::newRow("junk") << before + "junk" << false;
+    QTest::newRow("too long for any form") << before + "#2026-12-07 08:30:05#x" << false;
+}
+
+void tst_AccessLog::tornTail()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(bool, torn);
+
+    const AccessLog::Contents contents = AccessLog::parse(bytes(text));
+    QCOMPARE(contents.hasTornTail(), torn);
+    QCOMPARE(contents.isValid(), torn);
+    if (torn) {
+        const qsizetype tail = text.lastIndexOf('\n') + 1;
+        QCOMPARE(contents.tornTail, std::size_t(tail));
+        QCOMPARE(contents.times.size(), std::size_t(text.left(tail).count('\n')));
+    }
+}
+
+// Days and weekdays computed without a calendar library must be QDate's.
+void tst_AccessLog::calendarAgreesWithQDate()
+{
+    const QDate zero(1899, 12, 30);
+    for (QDate date(1, 1, 1); date.year() <= 9999; date = date.addDays(367 + date.day())) {
+        const std::optional<std::int64_t> day = AccessTime::dayOf(date.year(), date.month(), date.day());
+        QVERIFY(day);
+        QCOMPARE(*day, zero.daysTo(date));
+        const AccessTime time = *AccessTime::fromDay(*day, 12, 0, 0);
+        QCOMPARE(dateOf(time), date);
+        QCOMPARE(time.dayOfWeek(), date.dayOfWeek());
+    }
+    for (const QDate leap : {QDate(2000, 2, 29), QDate(2024, 2, 29), QDate(1600, 2, 29)})
+        QVERIFY(AccessTime::dayOf(leap.year(), 2, 29));
+    for (const int common : {1900, 2100, 2023})
+        QVERIFY(!AccessTime::dayOf(common, 2, 29));
+}
+
+void tst_AccessLog::yearsOutsideTheRecordFormAreRefused()
+{
+    QVERIFY(!AccessTime::fromFields(0, 12, 31, 23, 59, 59));
+    QVERIFY(!AccessTime::fromFields(10000, 1, 1, 0, 0, 0));
+    QVERIFY(AccessTime::fromFields(9999, 12, 31, 23, 59, 59));
+    QVERIFY(AccessTime::fromFields(1, 1, 1, 0, 0, 0));
 }
 
 QTEST_GUILESS_MAIN(tst_AccessLog)

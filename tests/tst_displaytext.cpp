@@ -50,7 +50,11 @@ void tst_DisplayText::agreesWithQLocale()
     for (const QDateTime &sample : samples) {
         const QString expected = locale.toString(sample.date(), display.datePattern()) + u' '
                                  + locale.toString(sample.time(), display.timePattern());
-        QCOMPARE(display(*AccessTime::fromDateTime(sample.date(), sample.time())), expected);
+        const QDate date = sample.date();
+        const QTime time = sample.time();
+        QCOMPARE(display(*AccessTime::fromFields(date.year(), date.month(), date.day(), time.hour(),
+                                                 time.minute(), time.second())),
+                 expected);
     }
 }
 

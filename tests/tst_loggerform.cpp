@@ -32,6 +32,7 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_log;
+    QString m_recorder;
     const QByteArray m_earlier = "#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n";
 };
 
@@ -45,6 +46,9 @@ void tst_LoggerForm::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_log = m_dir->filePath(QStringLiteral("Date.txt"));
+    // The recorder writes the Date.txt of its own folder.
+    m_recorder = m_dir->filePath(QStringLiteral("tallix-record"));
+    QVERIFY(QFile::copy(QStringLiteral(TALLIX_RECORDER), m_recorder));
     QFile file(m_log);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(m_earlier);
@@ -81,7 +85,7 @@ void tst_LoggerForm::layout()
     QFETCH(QRect, geometry);
     QFETCH(bool, hidden);
 
-    Logger::Form1 form(m_log);
+    Logger::Form1 form(m_recorder);
     auto *control = form.findChild<QWidget *>(name);
     QVERIFY(control);
     QCOMPARE(control->geometry(), geometry);
@@ -90,7 +94,7 @@ void tst_LoggerForm::layout()
 
 void tst_LoggerForm::windowAndStacking()
 {
-    Logger::Form1 form(m_log);
+    Logger::Form1 form(m_recorder);
     QCOMPARE(form.windowTitle(), QStringLiteral("Form1"));
     QCOMPARE(form.size(), QSize(226, 101));
     QCOMPARE(form.minimumSize(), form.maximumSize());
@@ -131,7 +135,7 @@ void tst_LoggerForm::captions()
     QFETCH(qreal, points);
     QFETCH(QString, face);
 
-    Logger::Form1 form(m_log);
+    Logger::Form1 form(m_recorder);
     auto *label = form.findChild<QLabel *>(name);
     QVERIFY(label);
     label->ensurePolished();
@@ -145,7 +149,7 @@ void tst_LoggerForm::captions()
 
 void tst_LoggerForm::oneAccessPerStartHoweverOftenShownOrActivated()
 {
-    Logger::Form1 form(m_log);
+    Logger::Form1 form(m_recorder);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     for (int i = 0; i < 3; ++i) {
@@ -165,7 +169,7 @@ void tst_LoggerForm::oneAccessPerStartHoweverOftenShownOrActivated()
 
 void tst_LoggerForm::closesByItself()
 {
-    Logger::Form1 form(m_log);
+    Logger::Form1 form(m_recorder);
     const auto *timer = form.findChild<QTimer *>("Timer1");
     QVERIFY(timer && timer->isActive());
     QCOMPARE(timer->intervalAsDuration(), std::chrono::milliseconds(1100));
@@ -176,7 +180,7 @@ void tst_LoggerForm::closesByItself()
 
 void tst_LoggerForm::longUpdateStillRecordsBeforeClosing()
 {
-    Logger::Form1 form(m_log);
+    Logger::Form1 form(m_recorder);
     form.show();
     // Events wait while the program is busy, as they would behind a slow update:
     // the due tick must not close the card before the access is recorded.
@@ -188,7 +192,7 @@ void tst_LoggerForm::longUpdateStillRecordsBeforeClosing()
 void tst_LoggerForm::failedUpdateClosesWithoutTouchingAnything()
 {
     QFile::remove(m_log);
-    Logger::Form1 form(m_log);
+    Logger::Form1 form(m_recorder);
     form.show();
     QTRY_VERIFY(!form.isVisible());
     QVERIFY(!form.findChild<QTimer *>("Timer1")->isActive());

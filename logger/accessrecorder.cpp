@@ -1,0 +1,126 @@
+#include "accessrecorder.h"
+#include "accesslog.h"
+#include "displaytext.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <string_view>
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Far beyond the recorder's own wait for the lock and its read of the
+// largest log it accepts.
+constexpr int Patience = 60000;
+
+// Where the recorder writes the records: a file in memory rather than a
+// pipe, since a log of a million records is 23 MB, which a pipe would hand
+// over 64 KB at a time.
+class RecordsFile
+{
+public:
+    RecordsFile() : m_fd(::memfd_create("tallix-records", MFD_CLOEXEC)) { }
+    ~RecordsFile()
+    {
+        if (m_mapped)
+            ::munmap(m_mapped, m_size);
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    RecordsFile(const RecordsFile &) = delete;
+    RecordsFile &operator=(const RecordsFile &) = delete;
+
+    bool isOpen() const { return m_fd >= 0; }
+    // A name under which the recorder's standard output can be opened.
+    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
+
+    // What the recorder wrote; false with errno set when it cannot be read.
+    bool contents(std::string_view &text)
+    {
+        struct stat status;
+        if (::fstat(m_fd, &status) != 0)
+            return false;
+        m_size = std::size_t(status.st_size);
+        text = {};
+        if (m_size == 0)
+            return true;
+        m_mapped = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, m_fd, 0);
+        if (m_mapped == MAP_FAILED) {
+            m_mapped = nullptr;
+            return false;
+        }
+        text = {static_cast<const char *>(m_mapped), m_size};
+        return true;
+    }
+
+private:
+    int m_fd;
+    void *m_mapped = nullptr;
+    std::size_t m_size = 0;
+};
+
+// The recorder's lines without its program name, which means nothing to
+// the person who started the logger.
+QString messageOf(const QByteArray &errors)
+{
+    static const QRegularExpression prefix(QStringLiteral("^tallix-record: "),
+                                           QRegularExpression::MultilineOption);
+    return QString::fromUtf8(errors).remove(prefix).trimmed();
+}
+
+} // namespace
+
+AccessRecorder::AccessRecorder(const QString &program) : m_program(program) { }
+
+bool AccessRecorder::run(const DisplayText &display)
+{
+    RecordsFile records;
+    if (!records.isOpen()) {
+        m_error = QStringLiteral("Impossibile preparare la lettura dei record: %1; l'accesso non è stato "
+                                 "registrato").arg(qt_error_string(errno));
+        return false;
+    }
+    if (!runRecorder(records.path()))
+        return false;
+    std::string_view text;
+    if (!records.contents(text)) {
+        m_error = QStringLiteral("L'accesso è stato registrato, ma i record precedenti non possono essere "
+                                 "letti: %1").arg(qt_error_string(errno));
+        return false;
+    }
+    m_listing = display.listing(AccessLog::parse(text).times);
+    return true;
+}
+
+bool AccessRecorder::runRecorder(const QString &output)
+{
+    QProcess recorder;
+    recorder.setStandardInputFile(QProcess::nullDevice());
+    recorder.setStandardOutputFile(output);
+    recorder.start(m_program, {}, QIODevice::ReadOnly);
+    if (!recorder.waitForStarted()) {
+        m_error = QStringLiteral("Impossibile avviare %1: %2; l'accesso non è stato registrato")
+                      .arg(m_program, recorder.errorString());
+        return false;
+    }
+    if (!recorder.waitForFinished(Patience)) {
+        recorder.kill();
+        recorder.waitForFinished();
+        m_error = QStringLiteral("%1 non ha terminato entro %2 secondi; l'accesso potrebbe non essere "
+                                 "stato registrato").arg(m_program).arg(Patience / 1000);
+        return false;
+    }
+    const QString said = messageOf(recorder.readAllStandardError());
+    if (recorder.exitStatus() != QProcess::NormalExit || recorder.exitCode() != 0) {
+        m_error = !said.isEmpty() ? said
+                                  : QStringLiteral("%1 è terminato in modo anomalo; l'accesso potrebbe "
+                                                   "non essere stato registrato").arg(m_program);
+        return false;
+    }
+    m_notice = said;
+    return true;
+}

@@ -1,0 +1,217 @@
+#include "accesslog.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace AccessLog {
+
+namespace {
+
+// Two digits as a number, or -1.
+int twoDigits(const char *at)
+{
+    const unsigned tens = unsigned(at[0] - '0');
+    const unsigned units = unsigned(at[1] - '0');
+    return tens < 10 && units < 10 ? int(tens * 10 + units) : -1;
+}
+
+void appendDigits(std::string &out, int value, int width)
+{
+    char buffer[4];
+    for (int i = width - 1; i >= 0; --i, value /= 10)
+        buffer[i] = char('0' + value % 10);
+    out.append(buffer, std::size_t(width));
+}
+
+bool isBlank(std::string_view line)
+{
+    return line.find_first_not_of(" \t\v\f\r") == std::string_view::npos;
+}
+
+// "#yyyy-MM-dd HH:mm:ss#" and CR LF.
+constexpr std::size_t FullLine = 23;
+
+// The three record forms, 'd' standing for any digit.
+constexpr std::string_view Forms[] = {"#dddd-dd-dd dd:dd:dd#", "#dddd-dd-dd#", "#dd:dd:dd#"};
+
+bool beginsForm(std::string_view text, std::string_view form)
+{
+    if (text.size() >= form.size())
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool matches = form[i] == 'd' ? text[i] >= '0' && text[i] <= '9' : text[i] == form[i];
+        if (!matches)
+            return false;
+    }
+    return true;
+}
+
+// What a write cut short leaves as the last line: part of a record, or the
+// zeros a file system shows for a size it grew to before its data landed.
+bool isTorn(std::string_view line)
+{
+    if (line.find_first_not_of('\0') == std::string_view::npos)
+        return true;
+    return std::any_of(std::begin(Forms), std::end(Forms),
+                       [line](std::string_view form) { return beginsForm(line, form); });
+}
+
+// Reads the literals "#yyyy-MM-dd HH:mm:ss#", "#yyyy-MM-dd#" and "#HH:mm:ss#",
+// digits padded. Consecutive records mostly share their day, so the last
+// day read is remembered rather than converted again.
+class RecordReader
+{
+public:
+    std::optional<AccessTime> read(std::string_view literal);
+    // Whether the literal just read is the form it would be written in.
+    bool wasCanonical() const { return m_canonical; }
+
+private:
+    std::optional<std::int64_t> day(const char *date);
+
+    char m_lastDate[10] = {};
+    std::optional<std::int64_t> m_lastDay;
+    bool m_canonical = false;
+};
+
+// "yyyy-MM-dd" as days since the zero date.
+std::optional<std::int64_t> RecordReader::day(const char *date)
+{
+    if (m_lastDay && std::memcmp(date, m_lastDate, sizeof m_lastDate) == 0)
+        return m_lastDay;
+    const int century = twoDigits(date);
+    const int yearOfCentury = twoDigits(date + 2);
+    if (date[4] != '-' || date[7] != '-' || century < 0 || yearOfCentury < 0)
+        return std::nullopt;
+    const std::optional<std::int64_t> parsed =
+        AccessTime::dayOf(century * 100 + yearOfCentury, twoDigits(date + 5), twoDigits(date + 8));
+    if (!parsed)
+        return std::nullopt;
+    std::memcpy(m_lastDate, date, sizeof m_lastDate);
+    m_lastDay = parsed;
+    return m_lastDay;
+}
+
+std::optional<AccessTime> RecordReader::read(std::string_view literal)
+{
+    const std::size_t size = literal.size();
+    if ((size != 21 && size != 12 && size != 10) || literal.front() != '#' || literal.back() != '#')
+        return std::nullopt;
+    const char *text = literal.data();
+    std::int64_t days = 0;
+    if (size != 10) {
+        const std::optional<std::int64_t> date = day(text + 1);
+        if (!date)
+            return std::nullopt;
+        days = *date;
+    }
+    if (size == 12) {
+        m_canonical = days != 0;
+        return AccessTime::fromDay(days, 0, 0, 0);
+    }
+    const char *clock = text + (size == 21 ? 12 : 1);
+    if ((size == 21 && text[11] != ' ') || clock[2] != ':' || clock[5] != ':')
+        return std::nullopt;
+    const int hour = twoDigits(clock);
+    const int minute = twoDigits(clock + 3);
+    const int second = twoDigits(clock + 6);
+    m_canonical = size == 10 || (days != 0 && (hour | minute | second) != 0);
+    return AccessTime::fromDay(days, hour, minute, second);
+}
+
+} // namespace
+
+std::optional<AccessTime> parseRecord(std::string_view literal)
+{
+    return RecordReader().read(literal);
+}
+
+void appendRecord(std::string &out, AccessTime time)
+{
+    out += '#';
+    if (!time.hasZeroDate()) {
+        const AccessTime::Date date = time.date();
+        appendDigits(out, date.year, 4);
+        out += '-';
+        appendDigits(out, date.month, 2);
+        out += '-';
+        appendDigits(out, date.day, 2);
+    }
+    if (time.hasZeroDate() || !time.isMidnight()) {
+        if (!time.hasZeroDate())
+            out += ' ';
+        const int seconds = time.secondOfDay();
+        appendDigits(out, seconds / 3600, 2);
+        out += ':';
+        appendDigits(out, seconds / 60 % 60, 2);
+        out += ':';
+        appendDigits(out, seconds % 60, 2);
+    }
+    out += "#\r\n";
+}
+
+std::string serialize(const std::vector<AccessTime> &times)
+{
+    std::string out;
+    out.reserve(times.size() * 23);
+    for (AccessTime time : times)
+        appendRecord(out, time);
+    return out;
+}
+
+Contents parse(std::string_view text)
+{
+    Contents contents;
+    contents.times.reserve(text.size() / 23 + 1);
+    RecordReader reader;
+    std::size_t lineNumber = 0;
+    for (std::size_t start = 0; start < text.size();) {
+        ++lineNumber;
+        // The usual line, a full record and CR LF, needs no search for its
+        // end: a literal that reads has no line end inside.
+        if (start + FullLine <= text.size() && text[start + FullLine - 2] == '\r'
+            && text[start + FullLine - 1] == '\n') {
+            if (const std::optional<AccessTime> time = reader.read(text.substr(start, FullLine - 2))) {
+                contents.times.push_back(*time);
+                if (!reader.wasCanonical())
+                    contents.layout = Layout::Irregular;
+                start += FullLine;
+                continue;
+            }
+        }
+        std::size_t end = text.find('\n', start);
+        const bool terminated = end != std::string_view::npos;
+        if (!terminated)
+            end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        const bool crlf = line.ends_with('\r');
+        if (crlf)
+            line.remove_suffix(1);
+        const std::size_t lineStart = start;
+        start = end + 1;
+
+        if ((line.empty() || line.front() != '#') && isBlank(line)) {
+            contents.layout = Layout::Irregular;
+            continue;
+        }
+        const std::optional<AccessTime> time = reader.read(line);
+        if (!time) {
+            if (!terminated && !crlf && isTorn(line)) {
+                contents.tornTail = lineStart;
+                return contents;
+            }
+            contents.badLine = lineNumber;
+            contents.badText = line;
+            return contents;
+        }
+        contents.times.push_back(*time);
+
+        if (!reader.wasCanonical() || crlf != terminated)
+            contents.layout = Layout::Irregular;
+        else if (!terminated && contents.layout == Layout::Canonical)
+            contents.layout = Layout::Unterminated;
+    }
+    return contents;
+}
+
+} // namespace AccessLog

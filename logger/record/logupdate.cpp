@@ -1,0 +1,97 @@
+#include "logupdate.h"
+#include "accesslog.h"
+#include "logfile.h"
+#include "message.h"
+
+#include <new>
+
+namespace {
+
+constexpr std::size_t ShownText = 40;
+
+std::string shown(std::string_view text)
+{
+    std::string out = "«" + Message::escaped(text.substr(0, ShownText));
+    if (text.size() > ShownText)
+        out += "…";
+    return out + "»";
+}
+
+std::string badRecordMessage(const std::string &path, const AccessLog::Contents &contents)
+{
+    return "Il file " + Message::escaped(path) + " non contiene una data valida alla riga "
+        + std::to_string(contents.badLine) + ": " + shown(contents.badText) + "; il file non è stato modificato";
+}
+
+} // namespace
+
+LogUpdate::LogUpdate(std::string logPath) : m_logPath(logPath), m_file(std::move(logPath)) { }
+
+bool LogUpdate::run(AccessTime now)
+{
+    try {
+        const bool recorded = update(now);
+        m_file.release();
+        return recorded;
+    } catch (const std::bad_alloc &) {
+        m_file.release();
+        // Every allocation comes before the first write.
+        m_error = "Memoria insufficiente per leggere il file " + Message::escaped(m_logPath)
+            + "; il file non è stato modificato";
+        return false;
+    }
+}
+
+bool LogUpdate::update(AccessTime now)
+{
+    std::string_view old;
+    if (!m_file.open(Patience) || !m_file.read(old)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    const AccessLog::Contents contents = AccessLog::parse(old);
+    if (!contents.isValid()) {
+        m_error = badRecordMessage(m_logPath, contents);
+        return false;
+    }
+    if (contents.hasTornTail()) {
+        m_notice = "Il file " + Message::escaped(m_logPath) + " terminava con una riga incompleta, lasciata da "
+            "una scrittura interrotta: " + shown(old.substr(contents.tornTail)) + "; la riga è stata eliminata";
+        old = old.substr(0, contents.tornTail);
+    }
+
+    std::string record;
+    if (old.ends_with('\r'))
+        record = "\n";
+    else if (!old.empty() && !old.ends_with('\n'))
+        record = "\r\n";
+    AccessLog::appendRecord(record, now);
+
+    if (contents.layout == AccessLog::Layout::Canonical) {
+        m_records = old;
+    } else {
+        m_normalised = AccessLog::serialize(contents.times);
+        m_records = m_normalised;
+    }
+
+    if (contents.layout == AccessLog::Layout::Irregular) {
+        std::string replacement = m_normalised;
+        AccessLog::appendRecord(replacement, now);
+        switch (m_file.replace(replacement)) {
+        case LogFile::Replacement::Done:
+            return true;
+        case LogFile::Replacement::Failed:
+            m_error = m_file.errorString();
+            return false;
+        case LogFile::Replacement::Impossible:
+            // Where only the file, not its folder, is writable the log is
+            // left as it reads and the access appended to it.
+            break;
+        }
+    }
+    if ((contents.hasTornTail() && !m_file.cutTo(contents.tornTail)) || !m_file.append(record)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,39 @@
+#pragma once
+
+#include "accesstime.h"
+#include "logfile.h"
+
+#include <chrono>
+#include <string>
+#include <string_view>
+
+// One access recorded: every record of the log is read and checked, and the
+// given time is added as the new last record. On any failure the log keeps
+// what it held before, and errorString() says what went wrong. A last line
+// that an interrupted write left behind is dropped first, and notice() says so.
+class LogUpdate
+{
+public:
+    static constexpr std::chrono::milliseconds Patience{5000};
+
+    explicit LogUpdate(std::string logPath);
+
+    // Other writers may go on as soon as it returns.
+    bool run(AccessTime now);
+
+    // The records the log held before this access, in their file form, each
+    // followed by CR LF; valid as long as the update lives.
+    std::string_view records() const { return m_records; }
+    const std::string &notice() const { return m_notice; }
+    const std::string &errorString() const { return m_error; }
+
+private:
+    bool update(AccessTime now);
+
+    std::string m_logPath;
+    LogFile m_file;
+    std::string_view m_records;
+    std::string m_normalised;    // the records, where the log's own bytes are not their file form
+    std::string m_notice;
+    std::string m_error;
+};

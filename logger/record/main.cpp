@@ -1,0 +1,58 @@
+// tallix-record: records one access in the Date.txt beside it and prints the
+// records the log held before. Installed setgid, so nothing the caller
+// controls (arguments, environment, standard streams, signals) may change
+// what it writes.
+
+#include "recorder.h"
+
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+#include <initializer_list>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// The log is read through a mapping, which faults where a file shrank under
+// it: only the file's owner or root can have cut it while it was locked.
+void logShrank(int)
+{
+    static constexpr char Message[] = "tallix-record: Il registro degli accessi è stato accorciato da un altro "
+                                      "programma mentre veniva letto; l'accesso potrebbe non essere stato "
+                                      "registrato\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, Message, sizeof Message - 1);
+    ::_exit(1);
+}
+
+void secureProcess()
+{
+    ::clearenv();
+    // The record is the system's local time, from /etc/localtime.
+    ::tzset();
+    ::umask(077);
+    // Each open takes the number of a closed standard stream, where it stays,
+    // so that no file of ours is ever written as standard error.
+    int fd;
+    do
+        fd = ::open("/dev/null", O_RDWR);
+    while (fd >= 0 && fd <= STDERR_FILENO);
+    if (fd >= 0)
+        ::close(fd);
+    // A write past the file-size limit must fail and be cut back, not kill
+    // the process halfway; a reader that went away must not kill it either;
+    // and a terminal must not stop it while it holds the lock.
+    for (const int ignored : {SIGXFSZ, SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU})
+        std::signal(ignored, SIG_IGN);
+    std::signal(SIGBUS, logShrank);
+}
+
+} // namespace
+
+int main(int argc, char *[])
+{
+    secureProcess();
+    return Recorder::run(argc);
+}
