@@ -1,4 +1,5 @@
 #include "accesslog.h"
+#include "programrun.h"
 
 #include <QDateTime>
 #include <QDeadlineTimer>
@@ -28,23 +29,6 @@ const QStringList AsNobody = {QStringLiteral("setpriv"), QStringLiteral("--reuid
                               QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
                               QStringLiteral("--")};
 
-bool isRoot()
-{
-    return ::geteuid() == 0;
-}
-
-bool writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
-QByteArray contentsOf(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 // A copy of the logger and its recorder in a folder of their own, where
 // they record in the Date.txt next to them; a null log leaves it missing.
 QString install(const QTemporaryDir &dir, const QByteArray &log)
@@ -56,68 +40,6 @@ QString install(const QTemporaryDir &dir, const QByteArray &log)
     if (!log.isNull() && !writeFile(dir.filePath(QStringLiteral("Date.txt")), log))
         return {};
     return program;
-}
-
-void startLogger(QProcess &process, const QString &program, const QStringList &wrapper = {})
-{
-    if (wrapper.isEmpty())
-        process.start(program, {});
-    else
-        process.start(wrapper.first(), wrapper.mid(1) << program);
-}
-
-struct Run
-{
-    int exitCode = -1;    // also for a failed start, a crash or a hang
-    QByteArray errors;
-};
-
-Run finish(QProcess &process)
-{
-    const bool exited = process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit;
-    if (!exited) {
-        process.kill();
-        process.waitForFinished();
-    }
-    return {exited ? process.exitCode() : -1, process.readAllStandardError()};
-}
-
-Run runLogger(const QString &program, const QStringList &wrapper = {},
-              const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
-{
-    QProcess process;
-    process.setProcessEnvironment(environment);
-    startLogger(process, program, wrapper);
-    return finish(process);
-}
-
-// The records 'after' holds beyond 'before', which must be its start
-// byte for byte; nullopt unless they are whole canonical records.
-std::optional<std::vector<AccessTime>> addedRecords(const QByteArray &after, const QByteArray &before)
-{
-    if (!after.startsWith(before))
-        return std::nullopt;
-    const std::string added = after.mid(before.size()).toStdString();
-    const AccessLog::Contents contents = AccessLog::parse(added);
-    if (!contents.isValid() || contents.hasTornTail() || contents.layout != AccessLog::Layout::Canonical
-        || AccessLog::serialize(contents.times) != added)
-        return std::nullopt;
-    return contents.times;
-}
-
-// Records carry whole seconds, so the start of a run is taken down to one.
-QDateTime startOfRun()
-{
-    QDateTime now = QDateTime::currentDateTime();
-    return now.addMSecs(-now.time().msec());
-}
-
-bool recordedSince(AccessTime time, const QDateTime &start)
-{
-    const AccessTime::Date date = time.date();
-    const QDateTime at(QDate(date.year, date.month, date.day),
-                       QTime::fromMSecsSinceStartOfDay(time.secondOfDay() * 1000));
-    return at >= start && at <= QDateTime::currentDateTime();
 }
 
 bool changed(const QByteArray &path, const struct stat &before)
@@ -177,7 +99,7 @@ void tst_LoggerProgram::rejectsUnusableLog()
     QVERIFY(!program.isEmpty());
     const QString logPath = dir.filePath(QStringLiteral("Date.txt"));
 
-    const Run run = runLogger(program);
+    const Run run = runProgram(program);
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.errors.contains(QFile::encodeName(logPath)), run.errors.constData());
     if (log.isNull()) {
@@ -231,7 +153,7 @@ void tst_LoggerProgram::recordsOneAccess()
     }
 
     const QDateTime start = startOfRun();
-    const Run run = runLogger(program);
+    const Run run = runProgram(program);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
 
     const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(recordsPath), kept);
@@ -256,7 +178,7 @@ void tst_LoggerProgram::recordsWithoutDisplay()
                                 QStringLiteral("QT_QPA_PLATFORM")})
         environment.remove(name);
 
-    const Run run = runLogger(program, {}, environment);
+    const Run run = runProgram(program, {}, environment);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
     const std::optional<std::vector<AccessTime>> added =
         addedRecords(contentsOf(dir.filePath(QStringLiteral("Date.txt"))), Canonical);
@@ -298,7 +220,7 @@ void tst_LoggerProgram::failedWriteLeavesLogUnchanged()
                    QStringLiteral("--")};
     }
 
-    const Run run = runLogger(program, wrapper);
+    const Run run = runProgram(program, wrapper);
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.errors.contains(QFile::encodeName(logPath)), run.errors.constData());
     QCOMPARE(contentsOf(logPath), log);
@@ -333,7 +255,7 @@ void tst_LoggerProgram::killedWriterLeavesOldOrUpdatedLog()
         struct stat written;
         QCOMPARE(::stat(name.constData(), &written), 0);
         QProcess process;
-        startLogger(process, recorder);
+        startProgram(process, recorder);
         QVERIFY(process.waitForStarted());
         // Killed at a random moment, or at once when the log is seen to
         // change, which is when an update that is not atomic would be torn.
@@ -374,7 +296,7 @@ void tst_LoggerProgram::concurrentStartsRecordEach()
     const QDateTime start = startOfRun();
     std::vector<std::unique_ptr<QProcess>> processes;
     for (int i = 0; i < Starts; ++i)
-        startLogger(*processes.emplace_back(std::make_unique<QProcess>()), program);
+        startProgram(*processes.emplace_back(std::make_unique<QProcess>()), program);
     for (const auto &process : processes) {
         const Run run = finish(*process);
         QVERIFY2(run.exitCode == 0, run.errors.constData());
@@ -435,7 +357,7 @@ void tst_LoggerProgram::recordsKeepingOwnerAndMode()
     struct stat before;
     QCOMPARE(::stat(logPath.constData(), &before), 0);
 
-    const Run run = runLogger(program, runAsNobody ? AsNobody : QStringList());
+    const Run run = runProgram(program, runAsNobody ? AsNobody : QStringList());
     QVERIFY2(run.exitCode == 0, run.errors.constData());
 
     const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(QFile::decodeName(logPath)), kept);

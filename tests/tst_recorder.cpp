@@ -1,0 +1,232 @@
+#include "programrun.h"
+
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cstdlib>
+#include <ctime>
+
+class tst_Recorder : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void handsOverTheRecordsItRead_data();
+    void handsOverTheRecordsItRead();
+    void refusesArguments();
+    void ignoresTheCallersEnvironment();
+    void closedStandardStreamsNeverReachTheLog();
+    void leftoverOfAnInterruptedWriteIsCut_data();
+    void leftoverOfAnInterruptedWriteIsCut();
+    void doubleFaultIsRepairedByTheNextAccess();
+    void hugeLogIsRefusedWithoutReadingIt();
+    void escapeBytesNeverReachTheTerminal();
+    void clockPastYear9999RecordsNothing();
+    void linksNoToolkit();
+
+private:
+    Run record(const QStringList &arguments = {},
+               const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment()) const;
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_recorder;
+    QString m_log;
+};
+
+namespace {
+
+const QByteArray Earlier = "#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n";
+
+} // namespace
+
+void tst_Recorder::initTestCase()
+{
+    // The system's local time, as the recorder must take it whatever the caller's TZ.
+    qunsetenv("TZ");
+    ::tzset();
+}
+
+void tst_Recorder::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_recorder = m_dir->filePath(QStringLiteral("tallix-record"));
+    m_log = m_dir->filePath(QStringLiteral("Date.txt"));
+    QVERIFY(QFile::copy(QStringLiteral(TALLIX_RECORDER), m_recorder));
+    QVERIFY(writeFile(m_log, Earlier));
+}
+
+Run tst_Recorder::record(const QStringList &arguments, const QProcessEnvironment &environment) const
+{
+    QProcess process;
+    process.setProcessEnvironment(environment);
+    process.start(m_recorder, arguments);
+    return finish(process);
+}
+
+void tst_Recorder::handsOverTheRecordsItRead_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QByteArray>("handed");
+
+    QTest::newRow("canonical") << Earlier << Earlier;
+    QTest::newRow("empty") << QByteArray("") << QByteArray("");
+    QTest::newRow("to normalise") << QByteArray("\n#2002-02-02 17:41:51#\n#2002-02-03 00:00:00#") << Earlier;
+}
+
+void tst_Recorder::handsOverTheRecordsItRead()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QByteArray, handed);
+
+    QVERIFY(writeFile(m_log, log));
+    const Run run = record();
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QCOMPARE(run.output, handed);
+    QVERIFY(addedRecords(contentsOf(m_log), handed));
+}
+
+void tst_Recorder::refusesArguments()
+{
+    const Run run = record({QStringLiteral("/etc/passwd")});
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.errors.contains("argomenti"), run.errors.constData());
+    QCOMPARE(contentsOf(m_log), Earlier);
+}
+
+// Nothing the caller sets changes what is written: the record is the
+// system's local time, and a toolkit's variables mean nothing here.
+void tst_Recorder::ignoresTheCallersEnvironment()
+{
+    QProcessEnvironment hostile;
+    for (const auto &[name, value] : {std::pair("TZ", "UTC-14"), std::pair("TZDIR", "/tmp"),
+                                      std::pair("LANG", "en_US.UTF-8"), std::pair("LC_ALL", "ja_JP.UTF-8"),
+                                      std::pair("QT_QPA_PLATFORM", "bogus"), std::pair("QT_PLUGIN_PATH", "/tmp"),
+                                      std::pair("HOME", "/nonexistent"), std::pair("PATH", "/nonexistent")})
+        hostile.insert(QString::fromLatin1(name), QString::fromLatin1(value));
+    for (const char *zone : {"UTC-14", "XYZ+12"}) {
+        hostile.insert(QStringLiteral("TZ"), QString::fromLatin1(zone));
+        const QByteArray before = contentsOf(m_log);
+        const QDateTime start = startOfRun();
+        const Run run = record({}, hostile);
+        QVERIFY2(run.exitCode == 0, run.errors.constData());
+        const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), before);
+        QVERIFY(added);
+        QCOMPARE(added->size(), std::size_t(1));
+        QVERIFY2(recordedSince(added->front(), start), zone);
+        QVERIFY(run.errors.isEmpty());
+    }
+}
+
+// With its output closed, a careless program would open the log as its
+// standard output and copy the whole history into it.
+void tst_Recorder::closedStandardStreamsNeverReachTheLog()
+{
+    QProcess process;
+    process.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" <&- >&- 2>&-"), m_recorder});
+    const Run run = finish(process);
+    QCOMPARE(run.exitCode, 0);
+    const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), Earlier);
+    QVERIFY(added);
+    QCOMPARE(added->size(), std::size_t(1));
+}
+
+void tst_Recorder::leftoverOfAnInterruptedWriteIsCut_data()
+{
+    QTest::addColumn<QByteArray>("leftover");
+
+    QTest::newRow("start of a record") << QByteArray("#2026-12-0");
+    QTest::newRow("all but the closing sign") << QByteArray("#2026-12-07 08:30:05");
+    QTest::newRow("zeros of a size grown before its data landed") << QByteArray(23, '\0');
+}
+
+void tst_Recorder::leftoverOfAnInterruptedWriteIsCut()
+{
+    QFETCH(QByteArray, leftover);
+
+    QVERIFY(writeFile(m_log, Earlier + leftover));
+    const Run run = record();
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
+    QVERIFY2(run.errors.contains("incompleta"), run.errors.constData());
+    QCOMPARE(run.output, Earlier);
+    const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), Earlier);
+    QVERIFY(added);
+    QCOMPARE(added->size(), std::size_t(1));
+}
+
+// A short write whose cut-back fails too leaves part of a record behind;
+// it must cost the next access nothing.
+void tst_Recorder::doubleFaultIsRepairedByTheNextAccess()
+{
+    QProcessEnvironment faulty = QProcessEnvironment::systemEnvironment();
+    faulty.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(TALLIX_FAULTS));
+    faulty.insert(QStringLiteral("TALLIX_FAULT"), QStringLiteral("torn-write"));
+    const Run failed = record({}, faulty);
+    QCOMPARE(failed.exitCode, 1);
+    QVERIFY2(failed.errors.contains("incompleta"), failed.errors.constData());
+    const QByteArray torn = contentsOf(m_log);
+    QVERIFY2(torn.size() > Earlier.size() && !torn.endsWith('\n'), torn.constData());
+
+    const Run repaired = record();
+    QVERIFY2(repaired.exitCode == 0, repaired.errors.constData());
+    const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), Earlier);
+    QVERIFY(added);
+    QCOMPARE(added->size(), std::size_t(1));
+}
+
+void tst_Recorder::hugeLogIsRefusedWithoutReadingIt()
+{
+    constexpr qint64 Size = qint64(30) << 30;
+    QVERIFY(QFile::resize(m_log, Size));
+    const Run run = record();
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains("troppo grande"), run.errors.constData());
+    QCOMPARE(QFileInfo(m_log).size(), Size);
+}
+
+void tst_Recorder::escapeBytesNeverReachTheTerminal()
+{
+    const QByteArray log = Earlier + "\x1b]2;pwned\x07\x1b[2J\x9b" "31m\r\n";
+    QVERIFY(writeFile(m_log, log));
+    const Run run = record();
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains("riga 3"), run.errors.constData());
+    QVERIFY2(run.errors.contains("\\x1b]2;pwned\\x07\\x1b[2J\\x9b31m"), run.errors.constData());
+    for (const char c : run.errors)
+        QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20, run.errors.toPercentEncoding().constData());
+    QCOMPARE(contentsOf(m_log), log);
+}
+
+// The clock is faked through the system-wide settings of libfaketime: the
+// recorder clears the environment that would otherwise carry them.
+void tst_Recorder::clockPastYear9999RecordsNothing()
+{
+    const QString faketime = QStringLiteral("/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1");
+    if (!isRoot() || !QFileInfo::exists(faketime))
+        QSKIP("Needs root and libfaketime");
+    const QString settings = QStringLiteral("/etc/faketimerc");
+    QVERIFY(!QFileInfo::exists(settings));
+    QVERIFY(writeFile(settings, "+2920000d\n"));
+    QProcessEnvironment faked = QProcessEnvironment::systemEnvironment();
+    faked.insert(QStringLiteral("LD_PRELOAD"), faketime);
+    const Run run = record({}, faked);
+    QFile::remove(settings);
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.errors.contains("0001-9999"), run.errors.constData());
+    QCOMPARE(contentsOf(m_log), Earlier);
+}
+
+void tst_Recorder::linksNoToolkit()
+{
+    QProcess ldd;
+    ldd.start(QStringLiteral("ldd"), {m_recorder});
+    const Run run = finish(ldd);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.output.contains("libQt"), run.output.constData());
+    QVERIFY2(run.output.contains("libc.so"), run.output.constData());
+}
+
+QTEST_GUILESS_MAIN(tst_Recorder)
+#include "tst_recorder.moc"
