@@ -12,7 +12,6 @@ class LogShortcut : public QWidget
 public:
     using QWidget::QWidget;
 
-    QString filePath() const { return m_filePath; }
     void setFilePath(const QString &path);
 
     void openFile();
