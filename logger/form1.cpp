@@ -12,6 +12,7 @@ Form1::Form1(const QString &recorder, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_recorder(recorder)
 {
     ui->setupUi(this);
+    ui->Image1->setPixmap(Runtime::picture(QStringLiteral("eye-photo")));
     Runtime::centreOnScreen(this);
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setInterval(Lifetime);

@@ -5,9 +5,10 @@
 
 int main(int argc, char *argv[])
 {
-    Runtime::chooseDisplay(Runtime::Display::Optional, "tallix");
+    Runtime::chooseDisplay();
     QApplication app(argc, argv);
-    Runtime::identify(app, QStringLiteral("Tallix"), QStringLiteral("tallix"));
+    Runtime::identify(app, QStringLiteral("Tallix"), QStringLiteral("tallix"),
+                      QStringLiteral("io.github.tallix.Tallix"));
 
     Logger::Form1 form(Runtime::programDirectory() + QStringLiteral("/tallix-record"));
     form.show();

@@ -2,6 +2,7 @@
 #include "version.h"
 
 #include <QApplication>
+#include <QFile>
 #include <QFont>
 #include <QIcon>
 #include <QLibraryInfo>
@@ -10,27 +11,52 @@
 #include <QTranslator>
 #include <QWidget>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace Runtime {
 
-bool chooseDisplay(Display need, const char *program)
+namespace {
+
+// The user's own choice of a platform without windows is honoured.
+bool headlessAskedFor = false;
+
+bool isHeadlessPlatform(QByteArrayView name)
 {
-    if (qEnvironmentVariableIsSet("QT_QPA_PLATFORM") || qEnvironmentVariableIsSet("DISPLAY")
-        || qEnvironmentVariableIsSet("WAYLAND_DISPLAY"))
-        return true;
-    if (need == Display::Optional) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return true;
+    return name == "offscreen" || name == "minimal";
+}
+
+} // namespace
+
+void chooseDisplay()
+{
+    QByteArrayList platforms = qgetenv("QT_QPA_PLATFORM").split(';');
+    platforms.removeAll(QByteArray());
+    headlessAskedFor = std::any_of(platforms.cbegin(), platforms.cend(), isHeadlessPlatform);
+    if (platforms.isEmpty()) {
+        if (qEnvironmentVariableIsSet("WAYLAND_DISPLAY") || qgetenv("XDG_SESSION_TYPE") == "wayland")
+            platforms << "wayland";
+        if (qEnvironmentVariableIsSet("DISPLAY"))
+            platforms << "xcb";
     }
-    std::fprintf(stderr, "%s: nessun display disponibile (DISPLAY e WAYLAND_DISPLAY non sono impostati)\n",
-                 program);
+    if (!platforms.contains("offscreen"))
+        platforms << "offscreen";
+    qputenv("QT_QPA_PLATFORM", platforms.join(';'));
+}
+
+bool hasDisplay(const char *program)
+{
+    if (!isHeadless() || headlessAskedFor)
+        return true;
+    std::fprintf(stderr, "%s: nessun display disponibile per le finestre (DISPLAY=%s, WAYLAND_DISPLAY=%s)\n",
+                 program, qgetenv("DISPLAY").constData(), qgetenv("WAYLAND_DISPLAY").constData());
     return false;
 }
 
-void identify(QApplication &app, const QString &name, const QString &iconName)
+void identify(QApplication &app, const QString &name, const QString &iconName, const QString &desktopEntry)
 {
     app.setApplicationName(name);
+    app.setDesktopFileName(desktopEntry);
     app.setApplicationVersion(QString::fromLatin1(Version));
     QIcon icon;
     for (int size : {16, 32})
@@ -48,10 +74,26 @@ void identify(QApplication &app, const QString &name, const QString &iconName)
     QFont::insertSubstitution(QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"));
 }
 
+QPixmap picture(const QString &name)
+{
+    const QString twice = QStringLiteral(":/pictures/%1@2x.png").arg(name);
+    if (qApp->devicePixelRatio() > 1 && QFile::exists(twice)) {
+        QPixmap pixmap(twice);
+        pixmap.setDevicePixelRatio(2);
+        return pixmap;
+    }
+    return QPixmap(QStringLiteral(":/pictures/%1.png").arg(name));
+}
+
 bool isHeadless()
 {
     const QString platform = QGuiApplication::platformName();
     return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+}
+
+bool drawsOwnTitleBars()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 QString programDirectory()

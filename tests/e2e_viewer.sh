@@ -89,6 +89,8 @@ form=$(timeout 20 xdotool search --sync --onlyvisible --name '^Vistrel$' | head 
 [[ -n $form ]] || fail "the right password showed no window named Vistrel"
 size=$(xwininfo -id "$form" | awk '/^ *Width:/ { w = $2 } /^ *Height:/ { h = $2 } END { print w "x" h }')
 [[ $size == 113x405 ]] || fail "the window is $size, not 113x405"
+# Its desktop entry's StartupWMClass names this window class.
+[[ $(xprop -id "$form" WM_CLASS) == *'"tallix-vistrel"'* ]] || fail "the window's class is $(xprop -id "$form" WM_CLASS)"
 
 mkdir -p "$screenshots"
 sleep 0.5

@@ -26,6 +26,7 @@ private slots:
     void closesByItself();
     void longUpdateStillRecordsBeforeClosing();
     void failedUpdateClosesWithoutTouchingAnything();
+    void photographAtScreenScale();
 
 private:
     QByteArray readLog() const;
@@ -38,7 +39,7 @@ private:
 
 void tst_LoggerForm::initTestCase()
 {
-    Runtime::identify(*qApp, QStringLiteral("Tallix"), QStringLiteral("tallix"));
+    Runtime::identify(*qApp, QStringLiteral("Tallix"), QStringLiteral("tallix"), QStringLiteral("io.github.tallix.Tallix"));
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
 }
 
@@ -198,6 +199,21 @@ void tst_LoggerForm::failedUpdateClosesWithoutTouchingAnything()
     QVERIFY(!form.findChild<QTimer *>("Timer1")->isActive());
     QVERIFY(form.Text1()->text().isEmpty());
     QVERIFY(!QFile::exists(m_log));
+}
+
+// Run at scale 1 and, as its own test, at scale 2.
+void tst_LoggerForm::photographAtScreenScale()
+{
+    const int ratio = int(qApp->devicePixelRatio());
+    QVERIFY(ratio == 1 || ratio == qEnvironmentVariableIntValue("QT_SCALE_FACTOR"));
+    Logger::Form1 form(m_recorder);
+    auto *photo = form.findChild<QLabel *>("Image1");
+    const QImage expected(ratio == 2 ? QStringLiteral(":/pictures/eye-photo@2x.png")
+                                     : QStringLiteral(":/pictures/eye-photo.png"));
+    QCOMPARE(photo->size(), QSize(141, 82));
+    const QImage shot = photo->grab().toImage();
+    QCOMPARE(shot.size(), QSize(141, 82) * ratio);
+    QCOMPARE(shot.convertToFormat(expected.format()), expected);
 }
 
 QTEST_MAIN(tst_LoggerForm)

@@ -1,6 +1,8 @@
 #include "form1.h"
 #include "startup.h"
+#include "windowframe.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
@@ -50,6 +52,11 @@ private slots:
     void shortcutOpensLog();
     void closing_data();
     void closing();
+    void readableByAScreenReader_data();
+    void readableByAScreenReader();
+    void screenReaderPressOpensLog();
+    void picturesAtScreenScale();
+    void ownTitleBarShowsTheWholeCaption();
 
 private:
     QString m_password;
@@ -99,7 +106,7 @@ bool showAndActivate(QWidget &window)
 
 void tst_viewerform::initTestCase()
 {
-    Runtime::identify(*qApp, Form1::Title, QStringLiteral("vistrel"));
+    Runtime::identify(*qApp, Form1::Title, QStringLiteral("vistrel"), QStringLiteral("io.github.tallix.Vistrel"));
     QFile passwordFile(qEnvironmentVariable("TALLIX_PASSWORD_FILE"));
     QVERIFY2(passwordFile.open(QIODevice::ReadOnly), "TALLIX_PASSWORD_FILE must name the build's password");
     m_password = QString::fromUtf8(passwordFile.readAll());
@@ -265,7 +272,6 @@ void tst_viewerform::captions()
     }
 }
 
-
 void tst_viewerform::blink()
 {
     QElapsedTimer clock;
@@ -357,6 +363,93 @@ void tst_viewerform::closing()
     connect(&safety, &QTimer::timeout, this, [] { QCoreApplication::exit(2); });
     safety.start(3000);
     QCOMPARE(QCoreApplication::exec(), 0);
+}
+
+void tst_viewerform::readableByAScreenReader_data()
+{
+    QTest::addColumn<QAccessible::Role>("role");
+    QTest::addColumn<QString>("name");
+
+    QTest::newRow("OLE1") << QAccessible::Button << "Date.txt";
+    QTest::newRow("cmdChiudi") << QAccessible::Button << "Chiudi";
+    QTest::newRow("imgCorrente") << QAccessible::Graphic << "Occhio che si apre e si chiude";
+    QTest::newRow("imgScritta01") << QAccessible::Graphic << "Occhio aperto";
+    QTest::newRow("imgScritta02") << QAccessible::Graphic << "Occhio chiuso";
+    QTest::newRow("Label1") << QAccessible::StaticText << "Controlla  gli      accessi al tuo PC !";
+}
+
+void tst_viewerform::readableByAScreenReader()
+{
+    QFETCH(QAccessible::Role, role);
+    QFETCH(QString, name);
+
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    QVERIFY(showAndActivate(form));
+    // The eye is an image from the first tick on.
+    form.Timer1_Timer();
+    QAccessibleInterface *control =
+        QAccessible::queryAccessibleInterface(child<QWidget>(form, QTest::currentDataTag()));
+    QVERIFY(control);
+    QCOMPARE(control->role(), role);
+    QCOMPARE(control->text(QAccessible::Name), name);
+}
+
+void tst_viewerform::screenReaderPressOpensLog()
+{
+    m_opened.urls.clear();
+    QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "open");
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    QVERIFY(showAndActivate(form));
+    QAccessibleActionInterface *actions =
+        QAccessible::queryAccessibleInterface(child<QWidget>(form, "OLE1"))->actionInterface();
+    QVERIFY(actions);
+    QCOMPARE(actions->actionNames().value(0), QAccessibleActionInterface::pressAction());
+    actions->doAction(QAccessibleActionInterface::pressAction());
+    // Qt animates the press before it clicks.
+    QTRY_COMPARE(m_opened.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH))});
+}
+
+// Run at scale 1 and, as its own test, at scale 2: what is drawn must be
+// the picture made for the scale, never a 1x picture blown up.
+void tst_viewerform::picturesAtScreenScale()
+{
+    const int ratio = int(qApp->devicePixelRatio());
+    QVERIFY(ratio == 1 || ratio == qEnvironmentVariableIntValue("QT_SCALE_FACTOR"));
+    const QString suffix = ratio == 2 ? QStringLiteral("@2x") : QString();
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    QVERIFY(showAndActivate(form));
+    QCOMPARE(form.size(), QSize(113, 405));
+    form.Timer1_Timer();
+    const QImage shot = form.grab().toImage();
+    QCOMPARE(shot.size(), QSize(113, 405) * ratio);
+    const QRect eye = child<QLabel>(form, "imgCorrente")->geometry();
+    const QImage open(QStringLiteral(":/pictures/eye-open%1.png").arg(suffix));
+    QCOMPARE(open.size(), QSize(36, 36) * ratio);
+    QCOMPARE(shot.copy(QRect(eye.topLeft() * ratio, open.size())).convertToFormat(open.format()), open);
+
+    const QCursor hand = child<QWidget>(form, "OLE1")->cursor();
+    QCOMPARE(hand.pixmap().size(), QSize(32, 32) * ratio);
+    QCOMPARE(hand.pixmap().devicePixelRatio(), qreal(ratio));
+    QCOMPARE(hand.hotSpot(), QPoint(12, 1));
+}
+
+void tst_viewerform::ownTitleBarShowsTheWholeCaption()
+{
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    {
+        WindowFrame frame(form);
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Vistrel"));
+        QCOMPARE(frame.size(), QSize(113, 405 + WindowFrame::TitleHeight));
+        QCOMPARE(form.pos(), QPoint(0, WindowFrame::TitleHeight));
+        QCOMPARE(form.size(), QSize(113, 405));
+        QVERIFY2(frame.fontMetrics().horizontalAdvance(frame.windowTitle()) <= frame.captionRect().width(),
+                 "the caption does not fit its title bar");
+        QVERIFY(!frame.captionRect().intersects(frame.closeButtonRect()));
+        QVERIFY(showAndActivate(frame));
+        QTest::mouseClick(&frame, Qt::LeftButton, {}, frame.closeButtonRect().center());
+        QTRY_VERIFY(!frame.isVisible());
+    }
+    QVERIFY(form.parent() == nullptr);
 }
 
 QTEST_MAIN(tst_viewerform)

@@ -17,10 +17,16 @@ Form1::Form1(const QString &logPath, const PasswordGate &gate, QWidget *parent)
     : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_gate(gate)
 {
     ui->setupUi(this);
+    // The only buttons a title bar drawn by the program shows, which leaves
+    // the narrow window room for its whole caption.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    ui->imgScritta01->setPixmap(Runtime::picture(QStringLiteral("eye-open")));
+    ui->imgScritta02->setPixmap(Runtime::picture(QStringLiteral("eye-closed")));
     ui->OLE1->setFilePath(logPath);
-    ui->OLE1->setCursor(QCursor(QPixmap(QStringLiteral(":/pictures/pointing-hand.png")),
+    // Hot spots are in the pictures' logical pixels, whatever their scale.
+    ui->OLE1->setCursor(QCursor(Runtime::picture(QStringLiteral("pointing-hand")),
                                 PointingHandHotSpot.x(), PointingHandHotSpot.y()));
-    ui->Label1->setCursor(QCursor(QPixmap(QStringLiteral(":/pictures/computer.png"))));
+    ui->Label1->setCursor(QCursor(Runtime::picture(QStringLiteral("computer"))));
     Runtime::centreOnScreen(this);
 
     connect(ui->cmdChiudi, &QPushButton::clicked, this, &Form1::cmdChiudi_Click);

@@ -15,11 +15,19 @@ namespace {
 constexpr int IconSize = 32;
 }
 
+LogShortcut::LogShortcut(QWidget *parent) : QAbstractButton(parent)
+{
+    // Qt's button accessibility: a push button named after the file, whose
+    // press action is a click.
+    connect(this, &QAbstractButton::clicked, this, &LogShortcut::openFile);
+}
+
 void LogShortcut::setFilePath(const QString &path)
 {
     m_filePath = path;
+    setText(QFileInfo(path).fileName());
     setToolTip(path);
-    update();
+    setAccessibleDescription(QStringLiteral("Apre il registro degli accessi %1").arg(path));
 }
 
 void LogShortcut::openFile()
@@ -41,7 +49,7 @@ void LogShortcut::paintEvent(QPaintEvent *)
 
     const QRect labelArea(0, iconArea.bottom() + 2, width(), height() - iconArea.bottom() - 2);
     painter.setPen(palette().color(QPalette::WindowText));
-    painter.drawText(labelArea, Qt::AlignHCenter | Qt::AlignTop, QFileInfo(m_filePath).fileName());
+    painter.drawText(labelArea, Qt::AlignHCenter | Qt::AlignTop, text());
 
     if (hasFocus()) {
         QStyleOptionFocusRect focus;
@@ -51,21 +59,26 @@ void LogShortcut::paintEvent(QPaintEvent *)
     }
 }
 
+// A single click only takes the focus, as on a desktop's file icon.
+void LogShortcut::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        setFocus(Qt::MouseFocusReason);
+}
+
+void LogShortcut::mouseReleaseEvent(QMouseEvent *) { }
+
 void LogShortcut::mouseDoubleClickEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)
-        openFile();
+        click();
 }
 
+// Space is the button's own key; Enter opens the file too.
 void LogShortcut::keyPressEvent(QKeyEvent *event)
 {
-    switch (event->key()) {
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-    case Qt::Key_Space:
-        openFile();
-        break;
-    default:
-        QWidget::keyPressEvent(event);
-    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        click();
+    else
+        QAbstractButton::keyPressEvent(event);
 }

@@ -1,16 +1,17 @@
 #pragma once
 
-#include <QWidget>
+#include <QAbstractButton>
 
-// An icon standing for a file, with its name beneath. A double-click, or
-// Enter or Space while it has the focus, hands the file to the desktop's
-// default application; the shortcut itself never opens or reads the file.
-class LogShortcut : public QWidget
+// An icon standing for a file, with its name beneath. A double-click, Enter
+// or Space, or a screen reader's press, hands the file to the desktop's
+// default application; a single click does nothing. The shortcut itself
+// never opens or reads the file.
+class LogShortcut : public QAbstractButton
 {
     Q_OBJECT
 
 public:
-    using QWidget::QWidget;
+    explicit LogShortcut(QWidget *parent = nullptr);
 
     void setFilePath(const QString &path);
 
@@ -18,6 +19,8 @@ public:
 
 protected:
     void paintEvent(QPaintEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseDoubleClickEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 

@@ -1,19 +1,27 @@
 #include "form1.h"
 #include "startup.h"
 #include "viewerconfig.h"
+#include "windowframe.h"
 
 #include <QApplication>
 
+#include <optional>
+
 int main(int argc, char *argv[])
 {
-    if (!Runtime::chooseDisplay(Runtime::Display::Required, "tallix-vistrel"))
-        return 2;
+    Runtime::chooseDisplay();
     QApplication app(argc, argv);
-    Runtime::identify(app, Viewer::Form1::Title, QStringLiteral("vistrel"));
+    if (!Runtime::hasDisplay("tallix-vistrel"))
+        return 2;
+    Runtime::identify(app, Viewer::Form1::Title, QStringLiteral("vistrel"),
+                      QStringLiteral("io.github.tallix.Vistrel"));
 
     Viewer::Form1 form(QString::fromUtf8(Viewer::LogPath), PasswordGate::builtIn());
     if (!form.Form_Load())
         return 1;
-    form.show();
+    std::optional<WindowFrame> frame;
+    if (Runtime::drawsOwnTitleBars())
+        frame.emplace(form);
+    frame ? frame->show() : form.show();
     return app.exec();
 }
