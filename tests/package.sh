@@ -1,0 +1,92 @@
+#!/usr/bin/env bash
+# Builds the Debian package the way Debian builds its own, from a clean copy
+# of the tree, and checks it as a Debian maintainer would: lintian, the
+# control data, the files and what the programs in them are made of.
+# Usage: package.sh SOURCE-DIR OUTPUT-DIR CMAKE-PROJECT-VERSION
+set -uo pipefail
+
+source_dir=$1
+out=$2
+project_version=$3
+tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { local what=$1; shift; "$@" || fail "$what"; }
+
+echo "== dpkg-buildpackage from a clean copy of the tree"
+rm -rf "$out"
+mkdir -p "$out/tallix"
+tar -C "$source_dir" --exclude='./build*' --exclude=./.git --exclude=./debian/tallix \
+    --exclude='./obj-*' -cf - . | tar -C "$out/tallix" -xf -
+(cd "$out/tallix" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" dpkg-buildpackage -us -uc -b) \
+    >"$out/build.log" 2>&1 || { tail -n 50 "$out/build.log"; exit 1; }
+arch=$(dpkg --print-architecture)
+deb=$out/tallix_${project_version}_$arch.deb
+[ -f "$deb" ] || { echo "FAIL: no $deb (the CMake version and debian/changelog disagree?)"; ls "$out"; exit 1; }
+check "an automatic -dbgsym package" test -f "$out/tallix-dbgsym_${project_version}_$arch.deb"
+
+echo "== lintian"
+lintian --fail-on error,warning --display-info --pedantic "$deb" >"$out/lintian.log" 2>&1 ||
+    fail "lintian: $(grep -v 'root privileges' "$out/lintian.log")"
+grep -v 'root privileges' "$out/lintian.log"
+
+echo "== control data"
+field() { dpkg-deb -f "$deb" "$1"; }
+changelog() { dpkg-parsechangelog -l "$source_dir/debian/changelog" -S "$1"; }
+[ "$(changelog Version)" = "$project_version" ] ||
+    fail "debian/changelog says $(changelog Version), CMake says $project_version"
+[ "$(field Version)" = "$project_version" ] || fail "package version $(field Version)"
+[ "$(field Maintainer)" = "$(changelog Maintainer)" ] ||
+    fail "Maintainer '$(field Maintainer)' is not the changelog's '$(changelog Maintainer)'"
+depends=$(field Depends | tr , '\n' | sed 's/^ *//; s/[ (].*//')
+for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins qt6-wayland \
+               xdg-utils fonts-liberation2 fonts-leckerli-one qt6-translations-l10n adduser libpam-runtime; do
+    grep -qx "$package" <<<"$depends" || fail "Depends lacks $package"
+done
+[[ $(field Description) =~ ^[[:print:]]+$'\n' ]] || fail "no one-line synopsis"
+
+echo "== files"
+dpkg-deb -c "$deb" | awk '{print $1, $2, $NF}' >"$out/contents"
+for file in ./usr/lib/tallix/tallix ./usr/lib/tallix/tallix-record ./usr/lib/tallix/setup-log \
+            ./usr/bin/tallix-vistrel ./etc/xdg/autostart/io.github.tallix.Tallix.desktop \
+            ./usr/share/applications/io.github.tallix.Vistrel.desktop \
+            ./usr/share/metainfo/io.github.tallix.Vistrel.metainfo.xml \
+            ./usr/share/man/man1/tallix-vistrel.1.gz ./usr/share/man/it/man1/tallix-vistrel.1.gz \
+            ./usr/share/doc/tallix/README.md.gz ./usr/share/doc/tallix/changelog.gz \
+            ./usr/share/doc/tallix/copyright ./usr/share/icons/hicolor/256x256/apps/io.github.tallix.Vistrel.png; do
+    grep -q " $file\$" "$out/contents" || fail "the package lacks $file"
+done
+! grep -q 'Date.txt' "$out/contents" || fail "the package ships a log"
+grep -q '^-rwxr-xr-x root/root ./usr/lib/tallix/tallix-record$' "$out/contents" ||
+    fail "the recorder is shipped as $(grep tallix-record "$out/contents"): its mode belongs to dpkg-statoverride"
+unpacked=$out/unpacked
+dpkg-deb -x "$deb" "$unpacked"
+for program in "$unpacked/usr/lib/tallix/tallix" "$unpacked/usr/lib/tallix/tallix-record" \
+               "$unpacked/usr/bin/tallix-vistrel"; do
+    dynamic=$(readelf -d "$program")
+    grep -q -E 'RPATH|RUNPATH' <<<"$dynamic" && fail "$program has a run path"
+    grep -q BIND_NOW <<<"$dynamic" || fail "$program is not linked with -z now"
+    file "$program" | grep -q 'pie executable' || fail "$program is not a PIE"
+    file "$program" | grep -q ', stripped' || fail "$program is not stripped"
+done
+readelf -d "$unpacked/usr/lib/tallix/tallix-record" | grep -q -i 'libqt' && fail "the setgid recorder links Qt"
+autostart=$unpacked/etc/xdg/autostart/io.github.tallix.Tallix.desktop
+check "desktop entries valid" desktop-file-validate "$autostart" \
+    "$unpacked/usr/share/applications/io.github.tallix.Vistrel.desktop"
+grep -qx 'TryExec=/usr/lib/tallix/tallix' "$autostart" || fail "the autostart entry has no TryExec"
+check "AppStream metadata valid" appstreamcli validate --no-net \
+    "$unpacked/usr/share/metainfo/io.github.tallix.Vistrel.metainfo.xml"
+for page in man1/tallix-vistrel.1.gz it/man1/tallix-vistrel.1.gz; do
+    warnings=$(LC_ALL=C.UTF-8 man --warnings -l "$unpacked/usr/share/man/$page" 2>&1 >/dev/null)
+    [ -z "$warnings" ] || fail "$page: $warnings"
+done
+built=$out/tallix/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)
+bash "$tests/password_absent.sh" "$built/viewer/password" "$built" "$unpacked" ||
+    fail "password found in the package"
+
+if ((failures)); then
+    echo "$failures check(s) failed"
+    exit 1
+fi
+echo "package: all checks passed: $deb"
