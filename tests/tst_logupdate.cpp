@@ -25,8 +25,6 @@ private slots:
     void badRecordLeavesTheLogUntouched();
     void tornTailIsCutAndTheAccessRecorded_data();
     void tornTailIsCutAndTheAccessRecorded();
-    void unusableFilesAreRefusedUntouched_data();
-    void unusableFilesAreRefusedUntouched();
     void lockFileBesideTheLogIsTheOneTaken();
     void normalisingKeepsModeAndOwner();
     void symbolicLinkStaysALink();
@@ -153,39 +151,6 @@ void tst_LogUpdate::tornTailIsCutAndTheAccessRecorded()
     QVERIFY2(update.notice().find("incompleta") != std::string::npos, update.notice().c_str());
     // What is quoted from the file cannot drive a terminal.
     QVERIFY(update.notice().find('\0') == std::string::npos);
-}
-
-void tst_LogUpdate::unusableFilesAreRefusedUntouched_data()
-{
-    QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<qint64>("sparseSize");
-    QTest::addColumn<QString>("expected");
-
-    const QByteArray canonical = "#2002-02-02 17:41:51#\r\n";
-    QTest::newRow("larger than any log") << canonical << (qint64(1) << 30) + 1 << "troppo grande";
-    QTest::newRow("escape bytes in a bad line")
-        << canonical + "\x1b]0;owned\x07\x1b[2J\xc2\x9b\\\r\n" << qint64(0)
-        << "\\x1b]0;owned\\x07\\x1b[2J\\xc2\\x9b\\\\";
-}
-
-void tst_LogUpdate::unusableFilesAreRefusedUntouched()
-{
-    QFETCH(QByteArray, before);
-    QFETCH(qint64, sparseSize);
-    QFETCH(QString, expected);
-
-    write(before);
-    if (sparseSize > 0)
-        QVERIFY(QFile::resize(m_path, sparseSize));
-    const qint64 size = QFileInfo(m_path).size();
-    LogUpdate update(path());
-    QVERIFY(!update.run(m_now));
-    QVERIFY2(update.errorString().find(expected.toStdString()) != std::string::npos, said(update));
-    for (const char c : update.errorString())
-        QVERIFY2(static_cast<unsigned char>(c) >= 0x20 && c != 0x7f, said(update));
-    QCOMPARE(QFileInfo(m_path).size(), size);
-    if (sparseSize == 0)
-        QCOMPARE(read(m_path), before);
 }
 
 // Readers of the log can lock the log itself; only the lock file beside it

@@ -19,8 +19,6 @@ private slots:
     void refusesArguments();
     void ignoresTheCallersEnvironment();
     void closedStandardStreamsNeverReachTheLog();
-    void leftoverOfAnInterruptedWriteIsCut_data();
-    void leftoverOfAnInterruptedWriteIsCut();
     void doubleFaultIsRepairedByTheNextAccess();
     void hugeLogIsRefusedWithoutReadingIt();
     void escapeBytesNeverReachTheTerminal();
@@ -128,29 +126,6 @@ void tst_Recorder::closedStandardStreamsNeverReachTheLog()
     process.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" <&- >&- 2>&-"), m_recorder});
     const Run run = finish(process);
     QCOMPARE(run.exitCode, 0);
-    const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), Earlier);
-    QVERIFY(added);
-    QCOMPARE(added->size(), std::size_t(1));
-}
-
-void tst_Recorder::leftoverOfAnInterruptedWriteIsCut_data()
-{
-    QTest::addColumn<QByteArray>("leftover");
-
-    QTest::newRow("start of a record") << QByteArray("#2026-12-0");
-    QTest::newRow("all but the closing sign") << QByteArray("#2026-12-07 08:30:05");
-    QTest::newRow("zeros of a size grown before its data landed") << QByteArray(23, '\0');
-}
-
-void tst_Recorder::leftoverOfAnInterruptedWriteIsCut()
-{
-    QFETCH(QByteArray, leftover);
-
-    QVERIFY(writeFile(m_log, Earlier + leftover));
-    const Run run = record();
-    QVERIFY2(run.exitCode == 0, run.errors.constData());
-    QVERIFY2(run.errors.contains("incompleta"), run.errors.constData());
-    QCOMPARE(run.output, Earlier);
     const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), Earlier);
     QVERIFY(added);
     QCOMPARE(added->size(), std::size_t(1));
