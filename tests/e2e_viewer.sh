@@ -16,23 +16,18 @@ fail() {
 }
 
 work=$(mktemp -d)
-xvfb_pid=
+xvfb=
 viewer_pid=
 cleanup() {
     [[ -n $viewer_pid ]] && kill "$viewer_pid" 2>/dev/null
-    [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
+    [[ -n $xvfb ]] && kill "$xvfb" 2>/dev/null
     wait 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-    [[ -s $work/display ]] && break
-    sleep 0.1
-done
-[[ -s $work/display ]] || fail "Xvfb did not start: $(<"$work/xvfb.log")"
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
+start_xvfb "$work"
 
 # Nothing of this machine's desktop may leak in: the viewer sees only a stub
 # xdg-open that records what it was asked to open.
@@ -45,7 +40,7 @@ EOF
 chmod +x "$work/bin/xdg-open"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP \
     DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID DBUS_SESSION_BUS_ADDRESS BROWSER
-export DISPLAY=:$(<"$work/display")
+export DISPLAY=$x_display
 export PATH="$work/bin:$PATH" HOME="$work/home" XDG_CONFIG_HOME="$work/config" \
     XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" XDG_RUNTIME_DIR="$work/runtime"
 

@@ -28,14 +28,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb=$!
-for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    sleep 0.1
-done
-x_display=:$(head -n 1 "$work/display")
-[ "$x_display" != : ] || fail "Xvfb did not start: $(cat "$work/xvfb.log")"
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
+start_xvfb "$work"
 
 mkdir -m 0700 "$work/runtime"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_WAYLAND_DECORATION XDG_SESSION_TYPE XDG_CURRENT_DESKTOP
