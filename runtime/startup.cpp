@@ -87,8 +87,7 @@ QPixmap picture(const QString &name)
 
 bool isHeadless()
 {
-    const QString platform = QGuiApplication::platformName();
-    return platform == QLatin1String("offscreen") || platform == QLatin1String("minimal");
+    return isHeadlessPlatform(QGuiApplication::platformName().toLatin1());
 }
 
 bool drawsOwnTitleBars()
