@@ -59,7 +59,7 @@ double update(const QString &recorder, QString &text1)
 {
     QElapsedTimer clock;
     clock.start();
-    AccessRecorder run(recorder);
+    AccessRecorder run(AccessRecorder::Via::Program, recorder);
     if (!run.run(DisplayText()))
         qFatal("%s", qPrintable(run.errorString()));
     text1 += run.listing();

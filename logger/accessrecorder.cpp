@@ -1,7 +1,9 @@
 #include "accessrecorder.h"
 #include "accesslog.h"
 #include "displaytext.h"
+#include "recordclient.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 
@@ -13,8 +15,8 @@
 
 namespace {
 
-// Far beyond the recorder's own wait for the lock and its read of the
-// largest log it accepts.
+// Far beyond the recorder's own wait for the lock and its read of a log of
+// millions of records.
 constexpr int Patience = 60000;
 
 // Where the recorder writes the records: a file in memory rather than a
@@ -74,9 +76,29 @@ QString messageOf(const QByteArray &errors)
 
 } // namespace
 
-AccessRecorder::AccessRecorder(const QString &program) : m_program(program) { }
+AccessRecorder::AccessRecorder(Via via, const QString &path) : m_via(via), m_path(path) { }
 
 bool AccessRecorder::run(const DisplayText &display)
+{
+    return m_via == Via::Service ? askService(display) : runProgram(display);
+}
+
+bool AccessRecorder::askService(const DisplayText &display)
+{
+    RecordClient client(QFile::encodeName(m_path).toStdString());
+    if (!client.request(Protocol::AccessRequest, std::chrono::milliseconds(Patience))) {
+        m_error = QString::fromStdString(client.errorString());
+        return false;
+    }
+    m_notice = QString::fromStdString(client.notice());
+    m_listing = display.listing(AccessLog::parse(client.records()).times);
+    if (client.omitted() > 0)
+        m_listing += QStringLiteral("(elenco interrotto: altri %L1 byte di record del registro non sono "
+                                    "elencati)\r\n").arg(qulonglong(client.omitted()));
+    return true;
+}
+
+bool AccessRecorder::runProgram(const DisplayText &display)
 {
     RecordsFile records;
     if (!records.isOpen()) {
@@ -101,24 +123,24 @@ bool AccessRecorder::runRecorder(const QString &output)
     QProcess recorder;
     recorder.setStandardInputFile(QProcess::nullDevice());
     recorder.setStandardOutputFile(output);
-    recorder.start(m_program, {}, QIODevice::ReadOnly);
+    recorder.start(m_path, {}, QIODevice::ReadOnly);
     if (!recorder.waitForStarted()) {
         m_error = QStringLiteral("Impossibile avviare %1: %2; l'accesso non è stato registrato")
-                      .arg(m_program, recorder.errorString());
+                      .arg(m_path, recorder.errorString());
         return false;
     }
     if (!recorder.waitForFinished(Patience)) {
         recorder.kill();
         recorder.waitForFinished();
         m_error = QStringLiteral("%1 non ha terminato entro %2 secondi; l'accesso potrebbe non essere "
-                                 "stato registrato").arg(m_program).arg(Patience / 1000);
+                                 "stato registrato").arg(m_path).arg(Patience / 1000);
         return false;
     }
     const QString said = messageOf(recorder.readAllStandardError());
     if (recorder.exitStatus() != QProcess::NormalExit || recorder.exitCode() != 0) {
         m_error = !said.isEmpty() ? said
                                   : QStringLiteral("%1 è terminato in modo anomalo; l'accesso potrebbe "
-                                                   "non essere stato registrato").arg(m_program);
+                                                   "non essere stato registrato").arg(m_path);
         return false;
     }
     m_notice = said;

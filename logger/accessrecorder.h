@@ -4,12 +4,17 @@
 
 class DisplayText;
 
-// Records one access through the recorder program, which alone writes the
-// log, and lists in display form the records the log held before it.
+// Records one access through the one writer of the log, and lists in
+// display form the records the log held before it. A system install asks
+// the recording service on its socket; a private install runs the recorder
+// program beside the logger, with the user's own rights. Which one is fixed
+// when the logger is built, never chosen by whoever starts it.
 class AccessRecorder
 {
 public:
-    explicit AccessRecorder(const QString &program);
+    enum class Via { Service, Program };
+
+    AccessRecorder(Via via, const QString &path);
 
     bool run(const DisplayText &display);
 
@@ -20,10 +25,13 @@ public:
     QString errorString() const { return m_error; }
 
 private:
+    bool askService(const DisplayText &display);
+    bool runProgram(const DisplayText &display);
     // Runs the recorder with its standard output going to 'output'.
     bool runRecorder(const QString &output);
 
-    QString m_program;
+    Via m_via;
+    QString m_path;
     QString m_listing;
     QString m_notice;
     QString m_error;

@@ -1,15 +1,14 @@
 #include "form1.h"
 #include "ui_form1.h"
 
-#include "accessrecorder.h"
 #include "displaytext.h"
 #include "errorreport.h"
 #include "startup.h"
 
 namespace Logger {
 
-Form1::Form1(const QString &recorder, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_recorder(recorder)
+Form1::Form1(AccessRecorder::Via via, const QString &recorder, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_via(via), m_recorder(recorder)
 {
     ui->setupUi(this);
     ui->Image1->setPixmap(Runtime::picture(QStringLiteral("eye-photo")));
@@ -40,7 +39,7 @@ void Form1::showEvent(QShowEvent *event)
 
 void Form1::Form_Activate()
 {
-    AccessRecorder recorder(m_recorder);
+    AccessRecorder recorder(m_via, m_recorder);
     const bool recorded = recorder.run(DisplayText());
     if (!recorder.notice().isEmpty())
         Runtime::warn(recorder.notice());

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "accessrecorder.h"
+
 #include <QTimer>
 #include <QWidget>
 
@@ -23,7 +25,7 @@ class Form1 : public QWidget
 public:
     static constexpr std::chrono::milliseconds Lifetime{1100};
 
-    explicit Form1(const QString &recorder, QWidget *parent = nullptr);
+    Form1(AccessRecorder::Via via, const QString &recorder, QWidget *parent = nullptr);
     ~Form1() override;
 
     TextBox *Text1() const;
@@ -37,6 +39,7 @@ protected:
 private:
     std::unique_ptr<Ui::Form1> ui;
     QTimer Timer1;
+    AccessRecorder::Via m_via;
     QString m_recorder;
     bool m_accessRecorded = false;
 };

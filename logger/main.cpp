@@ -1,4 +1,5 @@
 #include "form1.h"
+#include "protocol.h"
 #include "startup.h"
 
 #include <QApplication>
@@ -10,7 +11,11 @@ int main(int argc, char *argv[])
     Runtime::identify(app, QStringLiteral("Tallix"), QStringLiteral("tallix"),
                       QStringLiteral("io.github.tallix.Tallix"));
 
-    Logger::Form1 form(Runtime::programDirectory() + QStringLiteral("/tallix-record"));
+#ifdef TALLIX_RECORDING_SERVICE
+    Logger::Form1 form(AccessRecorder::Via::Service, QString::fromLatin1(Protocol::SocketPath));
+#else
+    Logger::Form1 form(AccessRecorder::Via::Program, Runtime::programDirectory() + QStringLiteral("/tallix-record"));
+#endif
     form.show();
     return app.exec();
 }

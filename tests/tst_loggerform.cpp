@@ -86,7 +86,7 @@ void tst_LoggerForm::layout()
     QFETCH(QRect, geometry);
     QFETCH(bool, hidden);
 
-    Logger::Form1 form(m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
     auto *control = form.findChild<QWidget *>(name);
     QVERIFY(control);
     QCOMPARE(control->geometry(), geometry);
@@ -95,7 +95,7 @@ void tst_LoggerForm::layout()
 
 void tst_LoggerForm::windowAndStacking()
 {
-    Logger::Form1 form(m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
     QCOMPARE(form.windowTitle(), QStringLiteral("Form1"));
     QCOMPARE(form.size(), QSize(226, 101));
     QCOMPARE(form.minimumSize(), form.maximumSize());
@@ -136,7 +136,7 @@ void tst_LoggerForm::captions()
     QFETCH(qreal, points);
     QFETCH(QString, face);
 
-    Logger::Form1 form(m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
     auto *label = form.findChild<QLabel *>(name);
     QVERIFY(label);
     label->ensurePolished();
@@ -150,7 +150,7 @@ void tst_LoggerForm::captions()
 
 void tst_LoggerForm::oneAccessPerStartHoweverOftenShownOrActivated()
 {
-    Logger::Form1 form(m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     for (int i = 0; i < 3; ++i) {
@@ -170,7 +170,7 @@ void tst_LoggerForm::oneAccessPerStartHoweverOftenShownOrActivated()
 
 void tst_LoggerForm::closesByItself()
 {
-    Logger::Form1 form(m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
     const auto *timer = form.findChild<QTimer *>("Timer1");
     QVERIFY(timer && timer->isActive());
     QCOMPARE(timer->intervalAsDuration(), std::chrono::milliseconds(1100));
@@ -181,7 +181,7 @@ void tst_LoggerForm::closesByItself()
 
 void tst_LoggerForm::longUpdateStillRecordsBeforeClosing()
 {
-    Logger::Form1 form(m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
     form.show();
     // Events wait while the program is busy, as they would behind a slow update:
     // the due tick must not close the card before the access is recorded.
@@ -193,7 +193,7 @@ void tst_LoggerForm::longUpdateStillRecordsBeforeClosing()
 void tst_LoggerForm::failedUpdateClosesWithoutTouchingAnything()
 {
     QFile::remove(m_log);
-    Logger::Form1 form(m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
     form.show();
     QTRY_VERIFY(!form.isVisible());
     QVERIFY(!form.findChild<QTimer *>("Timer1")->isActive());
@@ -206,7 +206,7 @@ void tst_LoggerForm::photographAtScreenScale()
 {
     const int ratio = int(qApp->devicePixelRatio());
     QVERIFY(ratio == 1 || ratio == qEnvironmentVariableIntValue("QT_SCALE_FACTOR"));
-    Logger::Form1 form(m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
     auto *photo = form.findChild<QLabel *>("Image1");
     const QImage expected(ratio == 2 ? QStringLiteral(":/pictures/eye-photo@2x.png")
                                      : QStringLiteral(":/pictures/eye-photo.png"));

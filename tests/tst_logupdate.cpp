@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <atomic>
 #include <thread>
 
 #include <fcntl.h>
@@ -33,6 +34,10 @@ private:
     std::string write(const QByteArray &contents);
     static QByteArray read(const QString &path);
     std::string path() const { return m_path.toStdString(); }
+    LogUpdate::Clock clock() const
+    {
+        return [this] { return std::optional(m_now); };
+    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;
@@ -106,7 +111,7 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
     QFETCH(bool, torn);
 
     LogUpdate update(write(before));
-    QVERIFY2(update.run(m_now), said(update));
+    QVERIFY2(update.run(clock()), said(update));
     QCOMPARE(read(m_path), after + m_nowRecord);
     QCOMPARE(fromStd(update.records()), after);
     QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
@@ -117,7 +122,7 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
 void tst_LogUpdate::missingLogIsNotCreated()
 {
     LogUpdate update(path());
-    QVERIFY(!update.run(m_now));
+    QVERIFY(!update.run(clock()));
     QVERIFY2(update.errorString().find(path()) != std::string::npos, said(update));
     QVERIFY(!QFile::exists(m_path));
 }
@@ -126,7 +131,7 @@ void tst_LogUpdate::badRecordLeavesTheLogUntouched()
 {
     const QByteArray before = "#2002-02-02 17:41:51#\n#2002-02-02 25:61:00#\r\n#2002-02-03#\r\n";
     LogUpdate update(write(before));
-    QVERIFY(!update.run(m_now));
+    QVERIFY(!update.run(clock()));
     QCOMPARE(read(m_path), before);
     QVERIFY2(update.errorString().find("riga 2") != std::string::npos, said(update));
     QVERIFY2(update.errorString().find("#2002-02-02 25:61:00#") != std::string::npos, said(update));
@@ -143,19 +148,28 @@ void tst_LogUpdate::lockFileBesideTheLogIsTheOneTaken()
     QCOMPARE(::flock(reader, LOCK_EX), 0);
 
     LogUpdate free(path());
-    QVERIFY2(free.run(m_now), said(free));
+    QVERIFY2(free.run(clock()), said(free));
 
     const int writer = ::open(QFile::encodeName(lockPath).constData(), O_RDONLY);
     QCOMPARE(::flock(writer, LOCK_EX | LOCK_NB), 0);
-    std::thread holder([writer] {
+    std::atomic<bool> released = false;
+    std::thread holder([writer, &released] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        released = true;
         ::close(writer);
     });
+    // A writer held up before the lock must not bring an older time to it.
+    bool clockReadWhileLocked = false;
     LogUpdate waiting(path());
-    const bool recorded = waiting.run(m_now);
+    const bool recorded = waiting.run([&] {
+        clockReadWhileLocked = !released;
+        return std::optional(m_now);
+    });
     holder.join();
     ::close(reader);
     QVERIFY2(recorded, said(waiting));
+    QVERIFY(!clockReadWhileLocked);
+    QCOMPARE(waiting.record(), std::string("#2026-12-07 08:30:00#"));
     QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord + m_nowRecord);
 }
 
@@ -168,7 +182,7 @@ void tst_LogUpdate::normalisingKeepsModeAndOwner()
         QCOMPARE(::chown(QFile::encodeName(m_path).constData(), 65534, 65534), 0);
 
     LogUpdate update(path());
-    QVERIFY2(update.run(m_now), said(update));
+    QVERIFY2(update.run(clock()), said(update));
     QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
     struct stat status;
     QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &status), 0);
@@ -188,7 +202,7 @@ void tst_LogUpdate::symbolicLinkStaysALink()
     QVERIFY(QFile::link(target, m_path));
 
     LogUpdate update(path());
-    QVERIFY2(update.run(m_now), said(update));
+    QVERIFY2(update.run(clock()), said(update));
     QVERIFY(QFileInfo(m_path).isSymLink());
     QCOMPARE(read(target), "#2002-02-03#\r\n" + m_nowRecord);
 }
@@ -204,7 +218,7 @@ void tst_LogUpdate::waitsForAnotherLogger()
     });
 
     LogUpdate update(path());
-    const bool recorded = update.run(m_now);
+    const bool recorded = update.run(clock());
     holder.join();
     QVERIFY2(recorded, said(update));
     QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
@@ -229,7 +243,7 @@ void tst_LogUpdate::followsALogReplacedWhileWaiting()
     });
 
     LogUpdate update(path());
-    const bool recorded = update.run(m_now);
+    const bool recorded = update.run(clock());
     holder.join();
     QVERIFY2(recorded, said(update));
     QCOMPARE(read(m_path), "#2002-02-03#\r\n#2002-02-04#\r\n" + m_nowRecord);

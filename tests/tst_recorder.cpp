@@ -20,7 +20,6 @@ private slots:
     void ignoresTheCallersEnvironment();
     void closedStandardStreamsNeverReachTheLog();
     void doubleFaultIsRepairedByTheNextAccess();
-    void hugeLogIsRefusedWithoutReadingIt();
     void escapeBytesNeverReachTheTerminal();
     void clockPastYear9999RecordsNothing();
     void linksNoToolkit();
@@ -149,16 +148,6 @@ void tst_Recorder::doubleFaultIsRepairedByTheNextAccess()
     const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), Earlier);
     QVERIFY(added);
     QCOMPARE(added->size(), std::size_t(1));
-}
-
-void tst_Recorder::hugeLogIsRefusedWithoutReadingIt()
-{
-    constexpr qint64 Size = qint64(30) << 30;
-    QVERIFY(QFile::resize(m_log, Size));
-    const Run run = record();
-    QCOMPARE(run.exitCode, 1);
-    QVERIFY2(run.errors.contains("troppo grande"), run.errors.constData());
-    QCOMPARE(QFileInfo(m_log).size(), Size);
 }
 
 void tst_Recorder::escapeBytesNeverReachTheTerminal()

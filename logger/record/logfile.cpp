@@ -147,11 +147,6 @@ bool LogFile::read(std::string_view &contents)
         m_error = "Il file " + Message::escaped(m_path) + " non è un file regolare; " + std::string(Unchanged);
         return false;
     }
-    if (std::uint64_t(status.st_size) > SizeLimit) {
-        m_error = "Il file " + Message::escaped(m_path) + " è troppo grande (" + std::to_string(status.st_size)
-            + " byte, oltre il limite di 1 GiB) per essere un registro degli accessi; " + std::string(Unchanged);
-        return false;
-    }
     m_size = status.st_size;
     contents = {};
     if (m_size == 0)

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -18,10 +17,6 @@
 class LogFile
 {
 public:
-    // Far above any real log (a login a minute for 80 years is 1 GB), and
-    // low enough that reading it never exhausts the memory of a desktop.
-    static constexpr std::uint64_t SizeLimit = std::uint64_t(1) << 30;
-
     explicit LogFile(std::string path);
     ~LogFile();
     LogFile(const LogFile &) = delete;
@@ -30,8 +25,9 @@ public:
     // Opens the file, never creating it, and waits up to 'patience' for
     // another process's lock. A lock dies with its holder.
     bool open(std::chrono::milliseconds patience);
-    // Maps the whole file for reading; refuses what is not a regular file or
-    // is larger than SizeLimit. The view outlives release().
+    // Maps the whole file for reading, whatever its size: the pages are the
+    // file's own, not a copy. Refuses what is not a regular file. The view
+    // outlives release().
     bool read(std::string_view &contents);
     // Drops what follows the first 'size' bytes read.
     bool cutTo(std::size_t size);

@@ -27,10 +27,10 @@ std::string badRecordMessage(const std::string &path, const AccessLog::Contents 
 
 LogUpdate::LogUpdate(std::string logPath) : m_logPath(logPath), m_file(std::move(logPath)) { }
 
-bool LogUpdate::run(AccessTime now)
+bool LogUpdate::run(const Clock &clock)
 {
     try {
-        const bool recorded = update(now);
+        const bool recorded = update(clock);
         m_file.release();
         return recorded;
     } catch (const std::bad_alloc &) {
@@ -42,13 +42,21 @@ bool LogUpdate::run(AccessTime now)
     }
 }
 
-bool LogUpdate::update(AccessTime now)
+bool LogUpdate::update(const Clock &clock)
 {
     std::string_view old;
     if (!m_file.open(Patience) || !m_file.read(old)) {
         m_error = m_file.errorString();
         return false;
     }
+    const std::optional<AccessTime> now = clock();
+    if (!now) {
+        m_error = "L'orologio del sistema segna una data fuori dagli anni 0001-9999, che il registro degli "
+                  "accessi non può contenere; il file non è stato modificato";
+        return false;
+    }
+    AccessLog::appendRecord(m_record, *now);
+    m_record.resize(m_record.size() - 2);
     const AccessLog::Contents contents = AccessLog::parse(old);
     if (!contents.isValid()) {
         m_error = badRecordMessage(m_logPath, contents);
@@ -65,7 +73,7 @@ bool LogUpdate::update(AccessTime now)
         record = "\n";
     else if (!old.empty() && !old.ends_with('\n'))
         record = "\r\n";
-    AccessLog::appendRecord(record, now);
+    AccessLog::appendRecord(record, *now);
 
     if (contents.layout == AccessLog::Layout::Canonical) {
         m_records = old;
@@ -76,7 +84,7 @@ bool LogUpdate::update(AccessTime now)
 
     if (contents.layout == AccessLog::Layout::Irregular) {
         std::string replacement = m_normalised;
-        AccessLog::appendRecord(replacement, now);
+        AccessLog::appendRecord(replacement, *now);
         switch (m_file.replace(replacement)) {
         case LogFile::Replacement::Done:
             return true;

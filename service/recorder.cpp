@@ -47,12 +47,6 @@ bool programFolder(std::string &folder)
 
 int record()
 {
-    const std::optional<AccessTime> now = AccessTime::now();
-    if (!now) {
-        say("L'orologio del sistema segna una data fuori dagli anni 0001-9999, che il registro degli "
-            "accessi non può contenere: l'accesso non è stato registrato");
-        return 1;
-    }
     std::string folder;
     if (!programFolder(folder)) {
         say("Impossibile trovare la cartella del programma (/proc non è disponibile): "
@@ -60,7 +54,7 @@ int record()
         return 1;
     }
     LogUpdate update(folder + "/Date.txt");
-    const bool recorded = update.run(*now);
+    const bool recorded = update.run();
     if (!update.notice().empty())
         say(update.notice());
     if (!recorded) {
@@ -77,7 +71,7 @@ int record()
 
 } // namespace
 
-int run(int argc)
+int runDirectly(int argc)
 {
     if (argc > 1) {
         say("Non accetta argomenti: registra l'accesso presente nel file Date.txt della sua cartella");

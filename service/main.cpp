@@ -1,9 +1,14 @@
-// tallix-record: records one access in the Date.txt beside it and prints the
-// records the log held before. Installed setgid, so nothing the caller
-// controls (arguments, environment, standard streams, signals) may change
-// what it writes.
+// tallix-record: the one program that writes the access log.
+//
+// Started by systemd on its socket (a system install) it is the recording
+// service, under its own system user: clients ask, it records, the journal
+// says who. Started directly (a private install) it records one access in
+// the Date.txt beside it with its caller's rights. Either way nothing the
+// caller controls (arguments, environment, standard streams, signals) may
+// change what it writes.
 
 #include "recorder.h"
+#include "server.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -12,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 namespace {
@@ -53,6 +59,10 @@ void secureProcess()
 
 int main(int argc, char *[])
 {
+    // Read before the environment that carries it is cleared.
+    const bool activated = sd_listen_fds(1) == 1 && argc == 1;
     secureProcess();
-    return Recorder::run(argc);
+    if (activated)
+        return Server(SD_LISTEN_FDS_START, TALLIX_STATE_DIR "/Date.txt").run();
+    return Recorder::runDirectly(argc);
 }

@@ -1,0 +1,54 @@
+#pragma once
+
+// How a client asks the recording service for one access, and what it hears
+// back. The README's section for administrators says the same.
+//
+// The client connects to SocketPath (AF_UNIX, SOCK_STREAM) and sends one
+// request line of at most MaxRequest bytes, ended by '\n':
+//   "access\n"                              the caller's own access (the logger)
+//   "login\t<user>\t<service>\t<tty>\n"     a login that PAM opened; root only
+// The service answers with one line, then sends the body and closes:
+//   "ok <bytes> <omitted> <notice>\n"       then <bytes> bytes: the records the
+//                                           log held before this access, in
+//                                           file form; <omitted> more bytes of
+//                                           them were left out of the listing
+//   "error 0 0 <message>\n"                 nothing recorded, and why
+// Notices and messages are Italian text on one line.
+
+#include <chrono>
+#include <cstddef>
+#include <string_view>
+
+namespace Protocol {
+
+inline constexpr char SocketPath[] = "/run/tallix-record.socket";
+inline constexpr char SocketUnit[] = "tallix-record.socket";
+
+inline constexpr std::size_t MaxRequest = 512;
+inline constexpr std::size_t MaxHeader = 4096;
+
+inline constexpr std::string_view AccessRequest = "access";
+inline constexpr std::string_view LoginRequest = "login";
+inline constexpr char FieldSeparator = '\t';
+
+inline constexpr std::string_view Ok = "ok";
+inline constexpr std::string_view Error = "error";
+
+// The records a reply lists at most: about 1.4 million records, more than a
+// login a day for three thousand years, and a listing the logger still
+// builds in a second. What lies beyond is counted, not sent.
+inline constexpr std::size_t MaxListing = std::size_t(32) << 20;
+
+// A client has this long to send its request, and then to take its reply,
+// before the service closes the connection.
+inline constexpr std::chrono::seconds RequestTimeout{2};
+inline constexpr std::chrono::seconds ReplyTimeout{5};
+// The PAM step never holds up a login longer than this.
+inline constexpr std::chrono::milliseconds LoginTimeout{1000};
+
+// Open connections and accesses a minute allowed to one user; root, whose
+// requests are PAM's, is not counted.
+inline constexpr int MaxConnectionsPerUser = 4;
+inline constexpr int MaxAccessesPerMinute = 12;
+
+} // namespace Protocol

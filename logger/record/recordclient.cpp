@@ -1,0 +1,149 @@
+#include "recordclient.h"
+#include "message.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr std::string_view NotRecorded = "l'accesso non è stato registrato";
+constexpr std::string_view MaybeNotRecorded = "l'accesso potrebbe non essere stato registrato";
+
+// Waits for 'events' on fd until the deadline; false with errno set.
+bool waitFor(int fd, short events, Clock::time_point deadline)
+{
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        pollfd watched{fd, events, 0};
+        const int ready = ::poll(&watched, 1, int(left.count()) + 1);
+        if (ready > 0)
+            return true;
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+bool readNumber(std::string_view &text, std::size_t &number)
+{
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc() || end == text.data() || end == text.data() + text.size() || *end != ' ')
+        return false;
+    text.remove_prefix(std::size_t(end - text.data()) + 1);
+    return true;
+}
+
+} // namespace
+
+RecordClient::RecordClient(std::string socketPath) : m_socketPath(std::move(socketPath)) { }
+
+bool RecordClient::fail(std::string message)
+{
+    m_error = std::move(message);
+    return false;
+}
+
+bool RecordClient::request(std::string_view line, std::chrono::milliseconds timeout)
+{
+    const auto deadline = Clock::now() + timeout;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (m_socketPath.size() >= sizeof address.sun_path)
+        return fail("Percorso del servizio di registrazione troppo lungo: " + Message::escaped(m_socketPath));
+    std::memcpy(address.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
+
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return fail("Impossibile contattare il servizio di registrazione degli accessi: "
+                    + Message::systemError(errno) + "; " + std::string(NotRecorded));
+    int connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    // A listener whose queue is full answers EAGAIN: try again until the deadline.
+    while (connected != 0 && errno == EAGAIN && Clock::now() < deadline) {
+        ::usleep(10000);
+        connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    }
+    if (connected != 0) {
+        const int error = errno;
+        ::close(fd);
+        return fail("Il servizio di registrazione degli accessi non è in funzione ("
+                    + Message::escaped(m_socketPath) + ": " + Message::systemError(error) + "): "
+                    + std::string(NotRecorded) + ". L'amministratore può avviarlo con «systemctl start "
+                    + Protocol::SocketUnit + "».");
+    }
+    const bool exchanged = exchange(fd, line, deadline);
+    ::close(fd);
+    return exchanged;
+}
+
+bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point deadline)
+{
+    std::string request(line);
+    request += '\n';
+    std::string_view unsent = request;
+    std::string reply;
+    int error = 0;
+    while (!unsent.empty() && !error) {
+        const ssize_t sent = ::send(fd, unsent.data(), unsent.size(), MSG_NOSIGNAL);
+        if (sent > 0)
+            unsent.remove_prefix(std::size_t(sent));
+        else if (errno != EAGAIN && errno != EINTR)
+            error = errno;
+        else if (!waitFor(fd, POLLOUT, deadline))
+            error = errno;
+    }
+    while (!error) {
+        char buffer[1 << 16];
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got == 0)
+            return takeReply(reply);
+        if (got > 0)
+            reply.append(buffer, std::size_t(got));
+        else if (errno != EAGAIN && errno != EINTR)
+            error = errno;
+        else if (!waitFor(fd, POLLIN, deadline))
+            error = errno;
+    }
+    if (error == ETIMEDOUT)
+        return fail("Il servizio di registrazione degli accessi non ha risposto in tempo; "
+                    + std::string(MaybeNotRecorded));
+    return fail("Comunicazione interrotta con il servizio di registrazione degli accessi: "
+                + Message::systemError(error) + "; " + std::string(MaybeNotRecorded));
+}
+
+bool RecordClient::takeReply(const std::string &reply)
+{
+    const std::size_t end = reply.find('\n');
+    const auto malformed = [this] {
+        return fail("Risposta non valida dal servizio di registrazione degli accessi; "
+                    + std::string(MaybeNotRecorded));
+    };
+    if (end == std::string::npos || end > Protocol::MaxHeader)
+        return malformed();
+    std::string_view header(reply.data(), end);
+    const std::size_t space = header.find(' ');
+    if (space == std::string_view::npos)
+        return malformed();
+    const std::string_view status = header.substr(0, space);
+    header.remove_prefix(space + 1);
+    std::size_t bytes = 0;
+    if (!readNumber(header, bytes) || !readNumber(header, m_omitted))
+        return malformed();
+    if (status == Protocol::Error)
+        return fail(std::string(header));
+    if (status != Protocol::Ok || reply.size() - end - 1 != bytes)
+        return malformed();
+    m_notice = header;
+    m_records.assign(reply, end + 1);
+    return true;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "protocol.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+// Asks the recording service for one access and takes its whole reply
+// within a deadline, so that a service that hangs holds up no login.
+class RecordClient
+{
+public:
+    explicit RecordClient(std::string socketPath = Protocol::SocketPath);
+
+    // Sends the request line (without its '\n'); true when the access was recorded.
+    bool request(std::string_view line, std::chrono::milliseconds timeout);
+
+    // The records the log held before this access, in file form.
+    const std::string &records() const { return m_records; }
+    // Bytes of those records that the service left out of records().
+    std::size_t omitted() const { return m_omitted; }
+    const std::string &notice() const { return m_notice; }
+    const std::string &errorString() const { return m_error; }
+
+private:
+    bool exchange(int fd, std::string_view line, std::chrono::steady_clock::time_point deadline);
+    bool takeReply(const std::string &reply);
+    bool fail(std::string message);
+
+    std::string m_socketPath;
+    std::string m_records;
+    std::size_t m_omitted = 0;
+    std::string m_notice;
+    std::string m_error;
+};

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+// One journal entry per access asked for, naming who and how: the log says
+// when, the journal says who. Administrators find them by MESSAGE_ID.
+namespace Journal {
+
+inline constexpr char RecordedId[] = "f91763fc1afb493ca8572020c6efd366";
+inline constexpr char RefusedId[] = "85f5635bcada43f88d0347d462c227b0";
+
+struct Access
+{
+    uid_t uid = 0;
+    std::string user;
+    std::string source;    // "logger", "console", "ssh"...
+    std::string tty;
+};
+
+void recorded(const Access &access, std::string_view record);
+// Not recorded: refused or failed, and why.
+void refused(const Access &access, std::string_view reason);
+
+} // namespace Journal

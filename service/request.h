@@ -1,0 +1,24 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+// A client's request line, as the protocol header describes it.
+struct Request
+{
+    enum class Kind { Access, Login };
+
+    Kind kind = Kind::Access;
+    // For a login: what PAM named. Never trusted from anyone but root.
+    std::string user;
+    std::string service;
+    std::string tty;
+
+    // Nothing for a line that is not a request, or whose fields hold
+    // control bytes or are too long for a name.
+    static std::optional<Request> parse(std::string_view line);
+
+    // How the access came: "logger", "console", "ssh", or the PAM service.
+    std::string source() const;
+};

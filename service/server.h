@@ -1,0 +1,69 @@
+#pragma once
+
+#include "journal.h"
+#include "logupdate.h"
+
+#include <chrono>
+#include <deque>
+#include <list>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+struct Request;
+
+// The recording service: takes the connections of the socket systemd hands
+// over and records one access per request, on one thread. A client is
+// served as soon as its request is whole, and answered without waiting for
+// it to read: one that is slow, stopped or hostile runs out only its own
+// deadline, and a user's open connections and accesses a minute are capped
+// so that nobody can crowd the others out.
+class Server
+{
+public:
+    Server(int listener, std::string logPath);
+
+    // Serves until the listening socket fails; returns the exit status.
+    int run();
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    struct Connection
+    {
+        int fd = -1;
+        uid_t uid = 0;
+        Clock::time_point deadline;
+        std::string request;
+        bool answered = false;
+        std::string header;
+        std::unique_ptr<LogUpdate> update;    // holds the records being sent
+        std::string_view body;
+        std::size_t sent = 0;
+    };
+
+    struct User
+    {
+        int open = 0;
+        std::deque<Clock::time_point> accesses;    // within the last minute
+        Clock::time_point lastWarning;
+        int unreported = 0;    // refusals since the last warning
+    };
+
+    bool acceptWaiting();
+    void receive(Connection &connection);
+    void answer(Connection &connection, std::string_view line);
+    void record(Connection &connection, const Journal::Access &access);
+    void reply(Connection &connection, std::string_view status, std::string_view text);
+    void send(Connection &connection);
+    void refuseFlood(uid_t uid, int fd, std::string_view reason);
+    bool withinRate(uid_t uid);
+
+    int m_listener;
+    std::string m_logPath;
+    std::list<Connection> m_connections;
+    std::map<uid_t, User> m_users;
+};
