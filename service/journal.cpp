@@ -1,4 +1,5 @@
 #include "journal.h"
+#include "protocol.h"
 
 #include <syslog.h>
 #include <systemd/sd-journal.h>
@@ -20,7 +21,7 @@ std::string who(const Access &access)
 void recorded(const Access &access, std::string_view record)
 {
     const std::string message = "Accesso di " + who(access) + " registrato: " + std::string(record);
-    sd_journal_send("MESSAGE_ID=%s", RecordedId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_NOTICE,
+    sd_journal_send("MESSAGE_ID=%s", Protocol::RecordedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_NOTICE,
                     "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv,
                     "TALLIX_RECORD=%.*s", int(record.size()), record.data(),
                     "TALLIX_USER=%s", access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid),
@@ -30,7 +31,7 @@ void recorded(const Access &access, std::string_view record)
 void refused(const Access &access, std::string_view reason)
 {
     const std::string message = "Accesso di " + who(access) + " non registrato: " + std::string(reason);
-    sd_journal_send("MESSAGE_ID=%s", RefusedId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_WARNING,
+    sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_WARNING,
                     "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv,
                     "TALLIX_USER=%s", access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid),
                     "TALLIX_SOURCE=%s", access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);

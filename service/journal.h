@@ -9,9 +9,6 @@
 // when, the journal says who. Administrators find them by MESSAGE_ID.
 namespace Journal {
 
-inline constexpr char RecordedId[] = "f91763fc1afb493ca8572020c6efd366";
-inline constexpr char RefusedId[] = "85f5635bcada43f88d0347d462c227b0";
-
 struct Access
 {
     uid_t uid = 0;

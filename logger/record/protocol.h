@@ -51,4 +51,8 @@ inline constexpr std::chrono::milliseconds LoginTimeout{1000};
 inline constexpr int MaxConnectionsPerUser = 4;
 inline constexpr int MaxAccessesPerMinute = 12;
 
+// The journal's MESSAGE_IDs: an access recorded, and one that was not.
+inline constexpr char RecordedMessageId[] = "f91763fc1afb493ca8572020c6efd366";
+inline constexpr char RefusedMessageId[] = "85f5635bcada43f88d0347d462c227b0";
+
 } // namespace Protocol

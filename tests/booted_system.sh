@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# A throwaway copy of this machine with systemd booted as its PID 1, for the
+# tests that need the real service, logind and the journal: an overlay of /
+# in PID and mount namespaces of its own, so that nothing done there (users,
+# packages, units, PAM files) reaches the machine itself.
+#   booted_system.sh boot STATE DEB   boots, installs DEB, notes the system in STATE
+#   booted_system.sh run STATE CMD…   runs CMD as root inside
+#   booted_system.sh halt STATE       ends it all
+set -eu
+
+action=$1
+state=$2
+shift 2
+
+inside_root() {
+    local work=$1
+    shift
+    mount -t overlay overlay -o "lowerdir=/,upperdir=$work/upper,workdir=$work/work" "$work/root"
+    mount --rbind /dev "$work/root/dev"
+    mount -t proc proc "$work/root/proc"
+    mount -t tmpfs tmpfs "$work/root/run"
+    mount -t tmpfs tmpfs "$work/root/tmp"
+    exec chroot "$work/root" env -i container=other PATH=/usr/sbin:/usr/bin:/sbin:/bin \
+        /lib/systemd/systemd --system
+}
+
+pid() { cat "$state/pid"; }
+inside() { nsenter -t "$(pid)" -m -p -r -w "$@"; }
+
+if [ "$(id -u)" -ne 0 ]; then
+    echo "booted_system: needs root"
+    exit 77
+fi
+
+case "$action" in
+--inside)
+    inside_root "$state"
+    ;;
+boot)
+    deb=$1
+    [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
+    rm -rf "$state"
+    mkdir -p "$state/upper" "$state/work" "$state/root"
+    setsid unshare --pid --fork --mount --propagation private "$0" --inside "$state" \
+        </dev/null >"$state/console.log" 2>&1 &
+    unshare=$!
+    # unshare's child becomes systemd, PID 1 of the new namespace.
+    for _ in $(seq 100); do
+        sleep 0.3
+        systemd=$(pgrep -P "$unshare") || continue
+        [ "$(cat "/proc/$systemd/comm" 2>/dev/null)" = systemd ] || continue
+        echo "$systemd" >"$state/pid"
+        break
+    done
+    [ -s "$state/pid" ] || { echo "booted_system: systemd did not start"; cat "$state/console.log"; exit 1; }
+    for _ in $(seq 120); do
+        status=$(inside systemctl is-system-running 2>/dev/null) || true
+        case "$status" in running | degraded) break ;; esac
+        sleep 0.5
+    done
+    echo "booted_system: $status in $SECONDS s"
+    case "$status" in running | degraded) ;; *) exit 1 ;; esac
+    # A machine image may forbid starting services from maintainer scripts.
+    inside rm -f /usr/sbin/policy-rc.d
+    inside dpkg -i "$deb" >"$state/dpkg.log" 2>&1 || { cat "$state/dpkg.log"; exit 1; }
+    inside systemctl is-active --quiet tallix-record.socket || { echo "booted_system: the socket is not active"; exit 1; }
+    ;;
+run)
+    inside "$@"
+    ;;
+halt)
+    [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
+    sleep 0.5
+    rm -rf "$state"
+    ;;
+esac

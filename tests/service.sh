@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Attacks the installed recording service as ordinary users would, inside
+# the booted throwaway system (see booted_system.sh), and checks that every
+# other user's access is still recorded, whole, in order, and named in the
+# journal. Time ceilings are generous: tallix-bench measures latency.
+# Usage: service.sh    (as root, inside the booted system, package installed)
+set -uo pipefail
+
+tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$tests/helpers.sh"
+
+log=/var/lib/tallix/Date.txt
+logger_dir=/usr/lib/tallix
+socket=/run/tallix-record.socket
+recorded_id=f91763fc1afb493ca8572020c6efd366
+refused_id=85f5635bcada43f88d0347d462c227b0
+
+for user in alice bob carol dave erin frank grace heidi; do
+    useradd --create-home --shell /bin/bash "$user" || exit 1
+done
+
+as() { local user=$1; shift; runuser -u "$user" -- env -u DISPLAY -u WAYLAND_DISPLAY "$@"; }
+records() { grep -c '' "$log"; }
+last_record() { tail -n 1 "$log" | tr -d '\r'; }
+log_is_whole_and_ordered() {
+    python3 - "$log" <<'PY'
+import re, sys
+data = open(sys.argv[1], "rb").read()
+assert re.fullmatch(rb"(#\d{4}-\d\d-\d\d( \d\d:\d\d:\d\d)?#\r\n)*", data), data[-200:]
+times = [l.strip(b"#").ljust(19, b" ") for l in data.split(b"\r\n") if l]
+assert times == sorted(times), "records out of order"
+PY
+}
+# Seconds that USER's logger took to record, or fails.
+timed_access() {
+    local user=$1 before start
+    before=$(records)
+    start=$(date +%s.%N)
+    as "$user" "$logger_dir/tallix" 2>/dev/null || return 1
+    [ "$(records)" -gt "$before" ] || return 1
+    awk -v start="$start" -v end="$(date +%s.%N)" 'BEGIN { printf "%.2f\n", end - start }'
+}
+below() { awk -v value="$1" -v bound="$2" 'BEGIN { exit !(value < bound) }'; }
+journal_field() {    # the FIELD of the newest entry with MESSAGE_ID and USER
+    journalctl -q -o export MESSAGE_ID="$1" TALLIX_USER="$2" -n 1 | sed -n "s/^$3=//p"
+}
+# A raw client of the socket, as any program of a user can be.
+client() { as "$1" python3 "$tests/socket_client.py" "$socket" "${@:2}"; }
+
+echo "== the layout: the service's own user, no setuid or setgid file"
+[ "$(id -gn tallix)" = tallix ] || fail "tallix's primary group is $(id -gn tallix)"
+[ "$(owner_mode "$log")" = "tallix:tallix 644" ] || fail "the log is $(owner_mode "$log")"
+[ "$(owner_mode "$log.lock")" = "tallix:tallix 600" ] || fail "the lock is $(owner_mode "$log.lock")"
+[ "$(owner_mode /var/lib/tallix)" = "tallix:tallix 755" ] || fail "the state folder is $(owner_mode /var/lib/tallix)"
+special=$(dpkg -L tallix | while read -r f; do [ -f "$f" ] && [ -u "$f" -o -g "$f" ] && echo "$f"; done)
+[ -z "$special" ] || fail "setuid or setgid files: $special"
+exposure=$(systemd-analyze security --offline=true --no-pager /lib/systemd/system/tallix-record.service 2>&1 |
+           sed -n 's/.*Overall exposure level for .*: \([0-9.]*\).*/\1/p')
+echo "security exposure: $exposure"
+[ -n "$exposure" ] && below "$exposure" 2.05 || fail "exposure level '$exposure' is over 2.0"
+
+echo "== one start, one record, and the journal names the user"
+before=$(records)
+as alice "$logger_dir/tallix" || fail "alice's logger failed"
+[ "$(records)" -eq $((before + 1)) ] || fail "a start added $(($(records) - before)) records"
+[ "$(journal_field $recorded_id alice TALLIX_RECORD)" = "$(last_record)" ] ||
+    fail "the journal's record '$(journal_field $recorded_id alice TALLIX_RECORD)' is not the log's '$(last_record)'"
+[ "$(journal_field $recorded_id alice TALLIX_UID)" = "$(id -u alice)" ] || fail "no TALLIX_UID for alice"
+[ "$(journal_field $recorded_id alice TALLIX_SOURCE)" = logger ] || fail "the source is not the logger"
+[ "$(journal_field $recorded_id alice SYSLOG_FACILITY)" = 10 ] || fail "not in authpriv"
+[ "$(journal_field $recorded_id alice SYSLOG_IDENTIFIER)" = tallix ] || fail "not tagged tallix"
+journalctl -x -q MESSAGE_ID=$recorded_id TALLIX_USER=alice -n 1 | grep -q 'these entries say who it was' ||
+    fail "journalctl -x shows no catalog text"
+
+echo "== eight users at once"
+before=$(records)
+pids=()
+for user in alice bob carol dave erin frank grace heidi; do
+    as "$user" "$logger_dir/tallix" &
+    pids+=($!)
+done
+for pid in "${pids[@]}"; do wait "$pid" || fail "a concurrent logger failed"; done
+[ "$(records)" -eq $((before + 8)) ] || fail "8 concurrent loggers added $(($(records) - before)) records"
+log_is_whole_and_ordered || fail "the log is not whole records in order"
+
+echo "== what an ordinary user cannot do to the log or to the service"
+cp "$log" /tmp/kept
+attempt() { as alice sh -c "$1" 2>/dev/null && fail "alice could: $1"; }
+attempt ": > '$log'"
+attempt "echo junk >> '$log'"
+attempt "truncate -s 0 '$log'"
+attempt "rm -f '$log'"
+attempt "mv '$log' '$log.gone'"
+attempt "rm -f '$logger_dir/Date.txt'"
+attempt "flock -n '$log.lock' true"
+service_pid=$(systemctl show -P MainPID tallix-record.service)
+attempt "kill -STOP $service_pid"
+attempt "renice 19 -p $service_pid"
+attempt "prlimit --pid $service_pid --nofile=4"
+cmp -s "$log" /tmp/kept || fail "an attempt changed the log"
+
+echo "== a login of another user never speaks for PAM"
+client alice "login	bob	sshd	pts/0" | grep -q '^error ' || fail "alice recorded a login of bob"
+cmp -s "$log" /tmp/kept || fail "a refused login changed the log"
+before=$(records)
+python3 "$tests/socket_client.py" "$socket" "login	bob	sshd	pts/7" | grep -q '^ok ' || fail "root could not record bob's ssh login"
+[ "$(records)" -eq $((before + 1)) ] || fail "bob's ssh login was not recorded"
+[ "$(journal_field $recorded_id bob TALLIX_SOURCE)" = ssh ] || fail "bob's login is not named ssh in the journal"
+
+echo "== stopped, starved and limited clients hold up nobody"
+as alice python3 "$tests/socket_client.py" "$socket" --stall 4 &
+staller=$!
+sleep 0.5
+as alice sh -c "'$logger_dir/tallix' & kill -STOP \$!; sleep 3" &
+stopper=$!
+for _ in 1 2; do as alice sh -c "timeout 6 sh -c 'while :; do :; done'" & done
+as alice sh -c "for i in 1 2 3; do chrt --idle 0 nice -n 19 prlimit --cpu=1 '$logger_dir/tallix' & done; wait" &
+idle=$!
+sleep 0.3
+took=$(timed_access bob) || fail "bob's access was not recorded while alice stalled and starved"
+echo "bob's access took ${took:-?} s beside alice's stalled, stopped and idle clients"
+below "${took:-99}" 10 || fail "bob waited ${took:-?} s"
+wait "$staller" "$stopper" "$idle"
+pkill -KILL -u alice
+wait
+log_is_whole_and_ordered || fail "the log is not whole records in order"
+
+echo "== a connection flood: the socket never fails, and others still record"
+as alice python3 "$tests/socket_client.py" "$socket" --flood 8 >/tmp/flood.log 2>&1 &
+flooder=$!
+sleep 1
+worst=0
+for i in 1 2 3; do
+    took=$(timed_access carol) || fail "carol's access $i was lost during the flood"
+    start=$(date +%s.%N)
+    client dave access | grep -q '^ok ' || fail "dave's raw request $i was refused during the flood"
+    raw=$(awk -v start="$start" -v end="$(date +%s.%N)" 'BEGIN { printf "%.3f", end - start }')
+    echo "carol's logger took ${took:-?} s, dave's bare request $raw s during the flood"
+    below "$worst" "${took:-99}" && worst=$took
+done
+wait "$flooder"
+cat /tmp/flood.log
+below "$worst" 10 || fail "carol waited $worst s during the flood"
+systemctl is-failed --quiet tallix-record.socket && fail "the flood put the socket in its failed state"
+journalctl -q MESSAGE_ID=$refused_id TALLIX_USER=alice | grep -q 'richieste rifiutate' ||
+    fail "the flood's refusals are not in the journal"
+[ "$(journalctl -q MESSAGE_ID=$refused_id TALLIX_USER=alice | wc -l)" -le 3 ] ||
+    fail "the flood's refusals flooded the journal"
+took=$(timed_access carol) || fail "carol's access after the flood was lost"
+
+echo "== a hostile environment changes nothing"
+before=$(records)
+start=$(date +%s)
+as dave env TZ=UTC-14 LANG=C QT_QPA_PLATFORM=bogus "$logger_dir/tallix" 2>/dev/null || fail "dave's logger failed"
+recorded=$(date -d "$(last_record | tr -d '#')" +%s)
+[ "$recorded" -ge $((start - 1)) ] && [ "$recorded" -le "$(date +%s)" ] ||
+    fail "a hostile TZ recorded '$(last_record)'"
+
+echo "== a torn tail is cut, a bad line refused untouched"
+printf '#2026-12-0' >>"$log"
+before=$(($(records) - 1))
+as erin "$logger_dir/tallix" 2>/dev/null || fail "the logger failed over a torn tail"
+[ "$(records)" -eq $((before + 1)) ] || fail "the torn tail was not cut"
+log_is_whole_and_ordered || fail "the log is not whole records after a torn tail"
+cp "$log" /tmp/kept
+printf 'junk\x1b[2J\r\n' >>"$log"
+cp "$log" /tmp/bad
+said=$(as erin "$logger_dir/tallix" 2>&1) && fail "the logger recorded over a bad line"
+grep -q "riga $(records)" <<<"$said" || fail "the refusal does not name the line: $said"
+grep -q 'junk\\x1b\[2J' <<<"$said" || fail "the refusal does not show the escaped text: $said"
+cmp -s "$log" /tmp/bad || fail "a bad line's log was changed"
+journalctl -q MESSAGE_ID=$refused_id TALLIX_USER=erin | grep -q riga || fail "the failure is not in the journal"
+cp /tmp/kept "$log"
+
+echo "== killed by root mid-burst: old records whole, service back at the next access"
+before=$(records)
+for user in frank grace heidi; do as "$user" "$logger_dir/tallix" 2>/dev/null & done
+sleep 0.05
+systemctl kill --signal=KILL tallix-record.service
+wait
+log_is_whole_and_ordered || fail "a killed service left part of a record"
+[ "$(records)" -ge "$before" ] && [ "$(records)" -le $((before + 3)) ] || fail "the kill lost or added records"
+timed_access frank >/dev/null || fail "the service did not come back after a kill"
+
+echo "== no service: the logger says so and how to start it"
+systemctl stop tallix-record.socket tallix-record.service
+cp "$log" /tmp/kept
+said=$(as grace "$logger_dir/tallix" 2>&1) && fail "the logger claimed to record with no service"
+grep -q 'systemctl start tallix-record.socket' <<<"$said" || fail "the logger said: $said"
+grep -q "$socket" <<<"$said" || fail "the message does not name the socket: $said"
+cmp -s "$log" /tmp/kept || fail "the log changed with no service"
+systemctl start tallix-record.socket
+timed_access grace >/dev/null || fail "the socket, started again, records nothing"
+
+echo "== accesses a minute are capped for each user"
+before=$(records)
+for i in $(seq 14); do client heidi access >/dev/null; done
+added=$(($(records) - before))
+echo "heidi's 14 requests in a row recorded $added"
+[ "$added" -le 12 ] && [ "$added" -ge 8 ] || fail "14 requests in a row recorded $added"
+journalctl -q MESSAGE_ID=$refused_id TALLIX_USER=heidi | grep -q 'accessi in un minuto' ||
+    fail "the cap's refusal is not in the journal"
+
+finish service

@@ -1,0 +1,57 @@
+#!/usr/bin/env python3
+"""A raw client of the recording service's socket, as any user's program can be.
+
+socket_client.py SOCKET REQUEST     sends REQUEST, prints the reply's first line
+socket_client.py SOCKET --stall S   holds connections that never ask or never read, S seconds
+socket_client.py SOCKET --flood S   opens connections as fast as it can, S seconds at most
+"""
+import socket
+import sys
+import time
+
+path, what = sys.argv[1], sys.argv[2]
+
+
+def connect():
+    s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    s.connect(path)
+    return s
+
+
+if what == "--stall":
+    held = []
+    for i in range(20):
+        try:
+            s = connect()
+            if i % 2:
+                s.sendall(b"access\n")  # and never reads the reply
+            held.append(s)
+        except OSError:
+            pass
+    time.sleep(float(sys.argv[3]))
+elif what == "--flood":
+    end = time.monotonic() + float(sys.argv[3])
+    opened = failed = 0
+    held = []
+    while time.monotonic() < end and opened + failed < 200000:
+        try:
+            s = connect()
+            s.setblocking(False)
+            try:
+                s.send(b"access\n")
+            except OSError:
+                pass
+            held.append(s)
+            opened += 1
+            if len(held) > 200:
+                held.pop(0).close()
+        except OSError:
+            failed += 1
+    print(f"flood: {opened} connections opened, {failed} refused")
+else:
+    s = connect()
+    s.sendall(what.encode() + b"\n")
+    reply = b""
+    while chunk := s.recv(65536):
+        reply += chunk
+    print(reply.split(b"\n", 1)[0].decode())

@@ -1,0 +1,148 @@
+#include "recordclient.h"
+#include "request.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <string>
+#include <thread>
+
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+namespace {
+
+// A listening socket at 'path' whose one client gets 'reply', or nothing
+// at all when the reply is null.
+class FakeService
+{
+public:
+    FakeService(const std::string &path, const char *reply) : m_fd(::socket(AF_UNIX, SOCK_STREAM, 0))
+    {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        path.copy(address.sun_path, sizeof address.sun_path - 1);
+        ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
+        ::listen(m_fd, 4);
+        if (reply)
+            m_thread = std::thread([this, reply = std::string(reply)] {
+                const int client = ::accept(m_fd, nullptr, nullptr);
+                char request[Protocol::MaxRequest];
+                [[maybe_unused]] const ssize_t got = ::recv(client, request, sizeof request, 0);
+                [[maybe_unused]] const ssize_t sent = ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
+                ::close(client);
+            });
+    }
+    ~FakeService()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+        ::close(m_fd);
+    }
+
+private:
+    int m_fd;
+    std::thread m_thread;
+};
+
+} // namespace
+
+class tst_RecordClient : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { m_dir = std::make_unique<QTemporaryDir>(); }
+    void requestLinesAreCheckedField_data();
+    void requestLinesAreCheckedField();
+    void takesTheRecordsAndWhatWasLeftOut();
+    void refusesAReplyCutShort();
+    void passesOnTheServicesRefusal();
+    void givesUpAtItsDeadline();
+    void namesTheSocketToStartWhenNoServiceListens();
+
+private:
+    std::string socketPath() const { return m_dir->filePath(QStringLiteral("s")).toStdString(); }
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+};
+
+void tst_RecordClient::requestLinesAreCheckedField_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<QString>("source");
+
+    QTest::newRow("the logger's") << QByteArray("access") << true << "logger";
+    QTest::newRow("console login") << QByteArray("login\tbob\tlogin\ttty1") << true << "console";
+    QTest::newRow("ssh login") << QByteArray("login\tbob\tsshd\tssh") << true << "ssh";
+    QTest::newRow("other service") << QByteArray("login\tbob\tlightdm\t:0") << true << "lightdm";
+    QTest::newRow("no tty") << QByteArray("login\tbob\tsshd\t") << true << "ssh";
+    QTest::newRow("a field short") << QByteArray("login\tbob\tsshd") << false << "";
+    QTest::newRow("a field over") << QByteArray("login\tbob\tsshd\ttty\tx") << false << "";
+    QTest::newRow("no user") << QByteArray("login\t\tsshd\ttty") << false << "";
+    QTest::newRow("escape in a name") << QByteArray("login\tbob\x1b[2J\tsshd\ttty") << false << "";
+    QTest::newRow("name too long") << "login\t" + QByteArray(200, 'a') + "\tsshd\ttty" << false << "";
+    QTest::newRow("unknown") << QByteArray("record") << false << "";
+    QTest::newRow("access with more") << QByteArray("access\tbob") << false << "";
+}
+
+void tst_RecordClient::requestLinesAreCheckedField()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(bool, valid);
+    QFETCH(QString, source);
+
+    const std::optional<Request> request = Request::parse(line.toStdString());
+    QCOMPARE(request.has_value(), valid);
+    if (request)
+        QCOMPARE(QString::fromStdString(request->source()), source);
+}
+
+void tst_RecordClient::takesTheRecordsAndWhatWasLeftOut()
+{
+    FakeService service(socketPath(), "ok 23 46 tolta una riga incompleta\n#2002-02-02 17:41:51#\r\n");
+    RecordClient client(socketPath());
+    QVERIFY2(client.request(Protocol::AccessRequest, std::chrono::seconds(30)), client.errorString().c_str());
+    QCOMPARE(client.records(), std::string("#2002-02-02 17:41:51#\r\n"));
+    QCOMPARE(client.omitted(), std::size_t(46));
+    QCOMPARE(client.notice(), std::string("tolta una riga incompleta"));
+}
+
+void tst_RecordClient::refusesAReplyCutShort()
+{
+    FakeService service(socketPath(), "ok 46 0 \n#2002-02-02 17:41:51#\r\n");
+    RecordClient client(socketPath());
+    QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
+    QVERIFY2(client.errorString().find("non valida") != std::string::npos, client.errorString().c_str());
+}
+
+void tst_RecordClient::passesOnTheServicesRefusal()
+{
+    FakeService service(socketPath(), "error 0 0 Il file non contiene una data valida alla riga 3\n");
+    RecordClient client(socketPath());
+    QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
+    QCOMPARE(client.errorString(), std::string("Il file non contiene una data valida alla riga 3"));
+}
+
+// A service that never answers must not hold up a login past the deadline.
+void tst_RecordClient::givesUpAtItsDeadline()
+{
+    FakeService service(socketPath(), nullptr);
+    RecordClient client(socketPath());
+    QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::milliseconds(200)));
+    QVERIFY2(client.errorString().find("in tempo") != std::string::npos, client.errorString().c_str());
+}
+
+void tst_RecordClient::namesTheSocketToStartWhenNoServiceListens()
+{
+    RecordClient client(socketPath());
+    QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(1)));
+    QVERIFY2(client.errorString().find(socketPath()) != std::string::npos, client.errorString().c_str());
+    QVERIFY2(client.errorString().find("systemctl start tallix-record.socket") != std::string::npos,
+             client.errorString().c_str());
+}
+
+QTEST_GUILESS_MAIN(tst_RecordClient)
+#include "tst_recordclient.moc"
