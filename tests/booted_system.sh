@@ -19,7 +19,6 @@ inside_root() {
     mount --rbind /dev "$work/root/dev"
     mount -t proc proc "$work/root/proc"
     mount -t tmpfs tmpfs "$work/root/run"
-    mount -t tmpfs tmpfs "$work/root/tmp"
     exec chroot "$work/root" env -i container=other PATH=/usr/sbin:/usr/bin:/sbin:/bin \
         /lib/systemd/systemd --system
 }
