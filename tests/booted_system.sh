@@ -19,11 +19,17 @@ inside_root() {
     mount --rbind /dev "$work/root/dev"
     mount -t proc proc "$work/root/proc"
     mount -t tmpfs tmpfs "$work/root/run"
+    # Booting empties /tmp, where the checkout under test may lie.
+    mkdir -p "$work/root/etc/tmpfiles.d"
+    ln -sfn /dev/null "$work/root/etc/tmpfiles.d/tmp.conf"
     exec chroot "$work/root" env -i container=other PATH=/usr/sbin:/usr/bin:/sbin:/bin \
         /lib/systemd/systemd --system
 }
 
 pid() { cat "$state/pid"; }
+# The overlay's own folders lie outside every tree the tests read: the
+# overlay shows the folders above its upper layer only in part.
+layers() { cat "$state/layers"; }
 inside() { nsenter -t "$(pid)" -m -p -r -w "$@"; }
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -38,9 +44,12 @@ case "$action" in
 boot)
     deb=$1
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
+    [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
-    mkdir -p "$state/upper" "$state/work" "$state/root"
-    setsid unshare --pid --fork --mount --propagation private "$0" --inside "$state" \
+    mkdir -p "$state"
+    mktemp -d /var/tmp/tallix-booted.XXXXXX >"$state/layers"
+    mkdir -p "$(layers)/upper" "$(layers)/work" "$(layers)/root"
+    setsid unshare --pid --fork --mount --propagation private "$0" --inside "$(layers)" \
         </dev/null >"$state/console.log" 2>&1 &
     unshare=$!
     # unshare's child becomes systemd, PID 1 of the new namespace.
@@ -70,6 +79,7 @@ run)
 halt)
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
     sleep 0.5
+    [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
     ;;
 esac

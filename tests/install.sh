@@ -54,7 +54,6 @@ logger=$root$tallix_dir/tallix
 viewer=$root$prefix/$(cache CMAKE_INSTALL_BINDIR "$build")/tallix-vistrel
 check "logger executable in TALLIX_DIR" test -x "$logger"
 check "recorder executable beside the logger" test -x "$root$tallix_dir/tallix-record"
-check "log set-up script beside the logger" test -x "$root$tallix_dir/setup-log"
 [ "$(mode "$root$tallix_dir/tallix-record")" = 755 ] || fail "staged recorder mode $(mode "$root$tallix_dir/tallix-record")"
 check "viewer executable in the bin folder" test -x "$viewer"
 [ ! -e "$root$tallix_dir/Date.txt" ] || fail "a staged install made a log: the package's scripts do"
