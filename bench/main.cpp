@@ -1,10 +1,15 @@
 // Times the logger's whole update as Form_Activate does it (the recorder's
 // read, check, append and fsync, then the records listed for the hidden
 // text box) against a plain copy of the same log plus fsync.
+//   tallix-bench                 the private path: the recorder beside the logger
+//   tallix-bench --service LOG   the recording service of this machine, whose log
+//                                LOG it refills for each size: as root, on a
+//                                throwaway system only
 
 #include "accesslog.h"
 #include "accessrecorder.h"
 #include "displaytext.h"
+#include "protocol.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -55,11 +60,11 @@ double copyWithSync(const QString &from, const QString &to)
     return clock.nsecsElapsed() / 1e6;
 }
 
-double update(const QString &recorder, QString &text1)
+double update(AccessRecorder::Via via, const QString &recorder, QString &text1)
 {
     QElapsedTimer clock;
     clock.start();
-    AccessRecorder run(AccessRecorder::Via::Program, recorder);
+    AccessRecorder run(via, recorder);
     if (!run.run(DisplayText()))
         qFatal("%s", qPrintable(run.errorString()));
     text1 += run.listing();
@@ -78,19 +83,32 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QTemporaryDir dir;
-    const QString log = dir.filePath(QStringLiteral("Date.txt"));
     const QString copy = dir.filePath(QStringLiteral("copy.txt"));
-    // The recorder writes the Date.txt of its own folder.
-    const QString recorder = dir.filePath(QStringLiteral("tallix-record"));
-    if (!QFile::copy(QStringLiteral(TALLIX_RECORDER), recorder))
-        qFatal("cannot copy %s", TALLIX_RECORDER);
+    const bool service = argc == 3 && qstrcmp(argv[1], "--service") == 0;
+    QString log;
+    QString recorder;
+    AccessRecorder::Via via;
+    if (service) {
+        log = QString::fromLocal8Bit(argv[2]);
+        recorder = QString::fromLatin1(Protocol::SocketPath);
+        via = AccessRecorder::Via::Service;
+        std::printf("the recording service, %s\n", Protocol::SocketPath);
+    } else {
+        log = dir.filePath(QStringLiteral("Date.txt"));
+        // The recorder writes the Date.txt of its own folder.
+        recorder = dir.filePath(QStringLiteral("tallix-record"));
+        via = AccessRecorder::Via::Program;
+        if (!QFile::copy(QStringLiteral(TALLIX_RECORDER), recorder))
+            qFatal("cannot copy %s", TALLIX_RECORDER);
+        std::printf("the recorder program, run directly\n");
+    }
 
     for (int records : {1000, 10000, 100000, 1000000}) {
         writeLog(log, records);
         QList<double> updates, copies;
         for (int round = 0; round < Rounds; ++round) {
             QString text1;
-            updates << update(recorder, text1);
+            updates << update(via, recorder, text1);
             copies << copyWithSync(log, copy);
         }
         const double updateMs = median(updates);

@@ -1,6 +1,7 @@
 #include "accessrecorder.h"
 #include "accesslog.h"
 #include "displaytext.h"
+#include "mappedfile.h"
 #include "recordclient.h"
 
 #include <QFile>
@@ -28,8 +29,6 @@ public:
     RecordsFile() : m_fd(::memfd_create("tallix-records", MFD_CLOEXEC)) { }
     ~RecordsFile()
     {
-        if (m_mapped)
-            ::munmap(m_mapped, m_size);
         if (m_fd >= 0)
             ::close(m_fd);
     }
@@ -44,25 +43,15 @@ public:
     bool contents(std::string_view &text)
     {
         struct stat status;
-        if (::fstat(m_fd, &status) != 0)
+        if (::fstat(m_fd, &status) != 0 || !m_mapped.map(m_fd, std::size_t(status.st_size)))
             return false;
-        m_size = std::size_t(status.st_size);
-        text = {};
-        if (m_size == 0)
-            return true;
-        m_mapped = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, m_fd, 0);
-        if (m_mapped == MAP_FAILED) {
-            m_mapped = nullptr;
-            return false;
-        }
-        text = {static_cast<const char *>(m_mapped), m_size};
+        text = m_mapped.view();
         return true;
     }
 
 private:
     int m_fd;
-    void *m_mapped = nullptr;
-    std::size_t m_size = 0;
+    MappedFile m_mapped;
 };
 
 // The recorder's lines without its program name, which means nothing to

@@ -1,21 +1,32 @@
 // pam-session: run by pam_exec, from the tallix PAM profile, as a session
-// opens. It asks the recording service to record a text login, on a console
-// (service login) or over ssh (service sshd); graphical logins are the
-// autostart logger's, so that none counts twice. It never waits longer than
-// the protocol's login time-out, never prints to the user's terminal and
-// always lets the session open: what goes wrong goes to the journal.
+// opens. It asks the recording service to record every interactive login
+// of a person: on a console, over ssh, or at a display manager. The session
+// decides, as logind registered it: a greeter's session, a system
+// account's, and the sessions that su, sudo, runuser, cron, systemd --user
+// or polkit open never count. It never waits longer than the protocol's
+// login time-out, never prints to the user's terminal and always lets the
+// session open: what goes wrong goes to the journal.
 
 #include "protocol.h"
 #include "recordclient.h"
 
+#include <array>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <string_view>
 
+#include <pwd.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
+#include <systemd/sd-login.h>
 
 namespace {
+
+// Services that open a session for someone already logged in, or for no
+// one at the keyboard.
+constexpr std::array NeverLogins = {"su", "su-l", "sudo", "sudo-i", "runuser", "runuser-l", "cron",
+                                    "atd", "systemd-user", "polkit-1"};
 
 std::string_view variable(const char *name)
 {
@@ -23,10 +34,52 @@ std::string_view variable(const char *name)
     return value ? value : "";
 }
 
-bool isRecordedLogin(std::string_view service, std::string_view tty)
+// The first uid of a person's account, as useradd takes it.
+uid_t firstPersonUid()
 {
-    // A login on an X display is a graphical one.
-    return (service == "login" || service == "sshd") && !tty.starts_with(':');
+    std::ifstream definitions("/etc/login.defs");
+    std::string key;
+    while (definitions >> key) {
+        uid_t uid;
+        if (key == "UID_MIN" && definitions >> uid)
+            return uid;
+        definitions.ignore(1 << 16, '\n');
+    }
+    return 1000;
+}
+
+bool isPerson(std::string_view user)
+{
+    const std::string name(user);
+    passwd entry;
+    passwd *found = nullptr;
+    char buffer[4096];
+    if (::getpwnam_r(name.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
+        return false;
+    return found->pw_uid == 0 || found->pw_uid >= firstPersonUid();
+}
+
+// logind's class of the session, or what the display manager asked for
+// where logind has none.
+std::string sessionClass(std::string_view session)
+{
+    char *registered = nullptr;
+    if (!session.empty() && sd_session_get_class(std::string(session).c_str(), &registered) >= 0) {
+        std::string found = registered;
+        std::free(registered);
+        return found;
+    }
+    const std::string_view asked = variable("XDG_SESSION_CLASS");
+    return asked.empty() ? "user" : std::string(asked);
+}
+
+bool isLogin(std::string_view service, std::string_view user, std::string_view session)
+{
+    for (const std::string_view never : NeverLogins) {
+        if (service == never)
+            return false;
+    }
+    return sessionClass(session) == "user" && isPerson(user);
 }
 
 } // namespace
@@ -34,13 +87,13 @@ bool isRecordedLogin(std::string_view service, std::string_view tty)
 int main()
 {
     const std::string_view service = variable("PAM_SERVICE");
-    const std::string_view tty = variable("PAM_TTY");
     const std::string_view user = variable("PAM_USER");
-    if (variable("PAM_TYPE") != "open_session" || !isRecordedLogin(service, tty))
+    const std::string_view session = variable("XDG_SESSION_ID");
+    if (variable("PAM_TYPE") != "open_session" || !isLogin(service, user, session))
         return 0;
 
     std::string request(Protocol::LoginRequest);
-    for (const std::string_view field : {user, service, tty})
+    for (const std::string_view field : {user, service, variable("PAM_TTY"), session})
         (request += Protocol::FieldSeparator) += field;
     RecordClient client;
     if (!client.request(request, Protocol::LoginTimeout)) {

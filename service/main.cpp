@@ -63,6 +63,6 @@ int main(int argc, char *[])
     const bool activated = sd_listen_fds(1) == 1 && argc == 1;
     secureProcess();
     if (activated)
-        return Server(SD_LISTEN_FDS_START, TALLIX_STATE_DIR "/Date.txt").run();
+        return Server(SD_LISTEN_FDS_START, TALLIX_STATE_DIR "/Date.txt", TALLIX_SESSIONS_DIR).run();
     return Recorder::runDirectly(argc);
 }

@@ -34,9 +34,10 @@ std::optional<Request> Request::parse(std::string_view line)
         return Request();
     std::string_view rest = line;
     std::string kind;
-    Request login{Kind::Login, {}, {}, {}};
+    Request login{Kind::Login, {}, {}, {}, {}};
     if (!nextField(rest, kind) || kind != Protocol::LoginRequest || !nextField(rest, login.user)
-        || !nextField(rest, login.service) || !nextField(rest, login.tty) || rest.data() != nullptr
+        || !nextField(rest, login.service) || !nextField(rest, login.tty) || !nextField(rest, login.session)
+        || rest.data() != nullptr
         || login.user.empty() || login.service.empty())
         return std::nullopt;
     return login;
@@ -50,5 +51,6 @@ std::string Request::source() const
         return "console";
     if (service == "sshd")
         return "ssh";
-    return service;
+    // PAM asks only for interactive logins: the rest are display managers'.
+    return "graphical " + service;
 }

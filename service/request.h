@@ -14,11 +14,13 @@ struct Request
     std::string user;
     std::string service;
     std::string tty;
+    std::string session;    // logind's session id, empty where there is none
 
     // Nothing for a line that is not a request, or whose fields hold
     // control bytes or are too long for a name.
     static std::optional<Request> parse(std::string_view line);
 
-    // How the access came: "logger", "console", "ssh", or the PAM service.
+    // How the access came: "logger", "console", "ssh", or "graphical" and
+    // the PAM service of the display manager.
     std::string source() const;
 };

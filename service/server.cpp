@@ -1,13 +1,20 @@
 #include "server.h"
+#include "io.h"
+#include "logupdate.h"
 #include "protocol.h"
 #include "request.h"
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
+#include <systemd/sd-login.h>
 #include <pwd.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -47,17 +54,24 @@ std::string header(std::string_view status, std::size_t bytes, std::size_t omitt
         + std::string(text) + '\n';
 }
 
-// Whole records only, up to the bound of a listing.
-std::string_view listed(std::string_view records)
+// The bytes of whole records a listing takes of the first 'bytes' of the log.
+std::size_t listedBytes(int fd, std::size_t bytes)
 {
-    if (records.size() <= Protocol::MaxListing)
-        return records;
-    return records.substr(0, records.rfind('\n', Protocol::MaxListing - 1) + 1);
+    if (bytes <= Protocol::MaxListing)
+        return bytes;
+    char tail[64];
+    const ssize_t got = ::pread(fd, tail, sizeof tail, off_t(Protocol::MaxListing - sizeof tail));
+    for (ssize_t i = got - 1; i >= 0; --i) {
+        if (tail[i] == '\n')
+            return Protocol::MaxListing - sizeof tail + std::size_t(i) + 1;
+    }
+    return 0;
 }
 
 } // namespace
 
-Server::Server(int listener, std::string logPath) : m_listener(listener), m_logPath(std::move(logPath))
+Server::Server(int listener, std::string logPath, std::string marksFolder)
+    : m_listener(listener), m_logPath(std::move(logPath)), m_marks(std::move(marksFolder))
 {
     // systemd hands the socket over blocking; one accept too many must not
     // stop the service.
@@ -89,10 +103,8 @@ int Server::run()
                 receive(*connection);
             else if (state->revents)
                 send(*connection);
-            if (connection->fd >= 0 && connection->deadline <= now) {
-                ::close(connection->fd);
-                connection->fd = -1;
-            }
+            if (connection->fd >= 0 && connection->deadline <= now)
+                close(*connection);
             if (connection->fd < 0) {
                 --m_users[connection->uid].open;
                 connection = m_connections.erase(connection);
@@ -131,6 +143,11 @@ bool Server::acceptWaiting()
         Connection connection;
         connection.fd = fd;
         connection.uid = peer.uid;
+        char *session = nullptr;
+        if (sd_peer_get_session(fd, &session) >= 0) {
+            connection.session = session;
+            std::free(session);
+        }
         connection.deadline = Clock::now() + Protocol::RequestTimeout;
         m_connections.push_back(std::move(connection));
     }
@@ -176,8 +193,7 @@ void Server::receive(Connection &connection)
     if (got < 0 && (errno == EAGAIN || errno == EINTR))
         return;
     if (got <= 0) {
-        ::close(connection.fd);
-        connection.fd = -1;
+        close(connection);
         return;
     }
     connection.request.append(buffer, std::size_t(got));
@@ -215,19 +231,20 @@ void Server::answer(Connection &connection, std::string_view line)
             return;
         }
     }
+    if (request->kind == Request::Kind::Access && answerAsLogin(connection))
+        return;
     if (!withinRate(connection.uid)) {
         refuseFlood(connection.uid, connection.fd, "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
                                                        + " accessi in un minuto dallo stesso utente");
         connection.fd = -1;
         return;
     }
-    record(connection, access);
+    record(connection, *request, access);
 }
 
-void Server::record(Connection &connection, const Journal::Access &access)
+void Server::record(Connection &connection, const Request &request, const Journal::Access &access)
 {
-    connection.update = std::make_unique<LogUpdate>(m_logPath);
-    LogUpdate &update = *connection.update;
+    LogUpdate update(m_logPath);
     const bool recorded = update.run();
     if (!update.notice().empty())
         std::fprintf(stderr, "%s\n", update.notice().c_str());
@@ -237,9 +254,32 @@ void Server::record(Connection &connection, const Journal::Access &access)
         return;
     }
     Journal::recorded(access, update.record());
-    connection.body = listed(update.records());
-    connection.header = header(Protocol::Ok, connection.body.size(), update.records().size() - connection.body.size(),
-                               update.notice());
+    if (request.kind == Request::Kind::Login)
+        m_marks.mark(request.session, access.uid, update.recordOffset());
+    sendRecords(connection, update.recordOffset(), update.notice());
+}
+
+// The first logger of a session whose login PAM recorded is that login:
+// it records nothing and lists what the log held before the login.
+bool Server::answerAsLogin(Connection &connection)
+{
+    const std::optional<std::size_t> loginOffset = m_marks.claim(connection.uid, connection.session);
+    if (!loginOffset)
+        return false;
+    sendRecords(connection, *loginOffset, {});
+    return true;
+}
+
+void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_view notice)
+{
+    connection.logFd = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status;
+    if (connection.logFd < 0 || ::fstat(connection.logFd, &status) != 0 || std::uint64_t(status.st_size) < bytes) {
+        reply(connection, Protocol::Error, "Impossibile leggere il registro degli accessi " + m_logPath);
+        return;
+    }
+    const std::size_t listed = listedBytes(connection.logFd, bytes);
+    connection.header = header(Protocol::Ok, listed, bytes - listed, notice);
     connection.answered = true;
     connection.deadline = Clock::now() + Protocol::ReplyTimeout;
     send(connection);
@@ -247,38 +287,41 @@ void Server::record(Connection &connection, const Journal::Access &access)
 
 void Server::reply(Connection &connection, std::string_view status, std::string_view text)
 {
+    if (connection.logFd >= 0)
+        ::close(connection.logFd);
+    connection.logFd = -1;
     connection.header = header(status, 0, 0, text);
-    connection.body = {};
     connection.answered = true;
     connection.deadline = Clock::now() + Protocol::ReplyTimeout;
     send(connection);
 }
 
+void Server::close(Connection &connection)
+{
+    if (connection.logFd >= 0)
+        ::close(connection.logFd);
+    ::close(connection.fd);
+    connection.logFd = connection.fd = -1;
+}
+
+// The log's descriptor goes with the first bytes of the header.
 void Server::send(Connection &connection)
 {
-    for (;;) {
-        const std::size_t total = connection.header.size() + connection.body.size();
-        if (connection.sent == total) {
-            ::close(connection.fd);
-            connection.fd = -1;
-            return;
-        }
-        ssize_t sent;
-        if (connection.sent < connection.header.size())
-            sent = ::send(connection.fd, connection.header.data() + connection.sent,
-                          connection.header.size() - connection.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-        else
-            sent = ::send(connection.fd, connection.body.data() + (connection.sent - connection.header.size()),
-                          total - connection.sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (connection.sent < connection.header.size()) {
+        const std::string_view unsent = std::string_view(connection.header).substr(connection.sent);
+        const ssize_t sent = connection.logFd >= 0
+            ? Io::sendWithDescriptor(connection.fd, unsent, connection.logFd)
+            : ::send(connection.fd, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && errno == EAGAIN)
             return;
-        if (sent <= 0) {
-            ::close(connection.fd);
-            connection.fd = -1;
-            return;
-        }
+        if (sent <= 0)
+            break;
         connection.sent += std::size_t(sent);
+        if (connection.logFd >= 0)
+            ::close(connection.logFd);
+        connection.logFd = -1;
     }
+    close(connection);
 }

@@ -1,13 +1,12 @@
 #pragma once
 
 #include "journal.h"
-#include "logupdate.h"
+#include "sessionmarks.h"
 
 #include <chrono>
 #include <deque>
 #include <list>
 #include <map>
-#include <memory>
 #include <string>
 #include <string_view>
 
@@ -24,7 +23,7 @@ struct Request;
 class Server
 {
 public:
-    Server(int listener, std::string logPath);
+    Server(int listener, std::string logPath, std::string marksFolder);
 
     // Serves until the listening socket fails; returns the exit status.
     int run();
@@ -36,12 +35,12 @@ private:
     {
         int fd = -1;
         uid_t uid = 0;
+        std::string session;    // the caller's logind session, if it runs in one
         Clock::time_point deadline;
         std::string request;
         bool answered = false;
         std::string header;
-        std::unique_ptr<LogUpdate> update;    // holds the records being sent
-        std::string_view body;
+        int logFd = -1;    // handed over with the header, then closed
         std::size_t sent = 0;
     };
 
@@ -56,7 +55,10 @@ private:
     bool acceptWaiting();
     void receive(Connection &connection);
     void answer(Connection &connection, std::string_view line);
-    void record(Connection &connection, const Journal::Access &access);
+    void record(Connection &connection, const Request &request, const Journal::Access &access);
+    bool answerAsLogin(Connection &connection);
+    void sendRecords(Connection &connection, std::size_t bytes, std::string_view notice);
+    void close(Connection &connection);
     void reply(Connection &connection, std::string_view status, std::string_view text);
     void send(Connection &connection);
     void refuseFlood(uid_t uid, int fd, std::string_view reason);
@@ -66,4 +68,5 @@ private:
     std::string m_logPath;
     std::list<Connection> m_connections;
     std::map<uid_t, User> m_users;
+    SessionMarks m_marks;
 };

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A throwaway copy of this machine with systemd booted as its PID 1, for the
 # tests that need the real service, logind and the journal: an overlay of /
-# in PID and mount namespaces of its own, so that nothing done there (users,
+# in PID, mount and network namespaces of its own, so that nothing done there (users,
 # packages, units, PAM files) reaches the machine itself.
 #   booted_system.sh boot STATE DEB   boots, installs DEB, notes the system in STATE
 #   booted_system.sh run STATE CMD…   runs CMD as root inside
@@ -22,6 +22,8 @@ inside_root() {
     # Booting empties /tmp, where the checkout under test may lie.
     mkdir -p "$work/root/etc/tmpfiles.d"
     ln -sfn /dev/null "$work/root/etc/tmpfiles.d/tmp.conf"
+    # A network of its own: a test may listen on its loopback.
+    ip link set lo up
     exec chroot "$work/root" env -i container=other PATH=/usr/sbin:/usr/bin:/sbin:/bin \
         /lib/systemd/systemd --system
 }
@@ -30,7 +32,7 @@ pid() { cat "$state/pid"; }
 # The overlay's own folders lie outside every tree the tests read: the
 # overlay shows the folders above its upper layer only in part.
 layers() { cat "$state/layers"; }
-inside() { nsenter -t "$(pid)" -m -p -r -w "$@"; }
+inside() { nsenter -t "$(pid)" -m -p -n -r -w "$@"; }
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "booted_system: needs root"
@@ -49,7 +51,7 @@ boot)
     mkdir -p "$state"
     mktemp -d /var/tmp/tallix-booted.XXXXXX >"$state/layers"
     mkdir -p "$(layers)/upper" "$(layers)/work" "$(layers)/root"
-    setsid unshare --pid --fork --mount --propagation private "$0" --inside "$(layers)" \
+    setsid unshare --pid --fork --mount --net --propagation private "$0" --inside "$(layers)" \
         </dev/null >"$state/console.log" 2>&1 &
     unshare=$!
     # unshare's child becomes systemd, PID 1 of the new namespace.

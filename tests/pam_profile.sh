@@ -1,58 +1,120 @@
 #!/usr/bin/env bash
-# Opens PAM sessions with pamtester through the package's pam-auth-update
-# profile, as root in the booted throwaway system (see booted_system.sh),
-# and checks which logins it records: a console login and an ssh login,
-# once each; never a display manager's session, su or cron; nothing while
-# the profile is off; and never a failed or delayed session, whatever the
-# service does. Ends with the package removed.
+# Opens PAM sessions through the package's pam-auth-update profile, as root
+# in the booted throwaway system (see booted_system.sh), with pamtester on
+# the stacks that login, sshd and the display managers ship, and with real
+# logind sessions from login -f. Checks that every interactive login counts
+# once, whatever runs in the session; that greeters, system accounts, su,
+# runuser, cron and systemd --user never count; that the first logger of a
+# recorded session adds nothing and the next does; and that no failure of
+# the service fails or delays a login. Ends with the package removed.
 # Usage: pam_profile.sh    (as root, inside the booted system, package installed)
 set -uo pipefail
 
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$tests/helpers.sh"
 log=/var/lib/tallix/Date.txt
+logger=/usr/lib/tallix/tallix
+recorded_id=f91763fc1afb493ca8572020c6efd366
 records() { grep -c '' "$log"; }
 # The journal's warnings about tallix-user since the mark.
 warnings() { journalctl -q --since "@$mark" -t tallix -p warning TALLIX_USER=tallix-user; }
 
-useradd --no-create-home --shell /usr/sbin/nologin tallix-user
-# The services of login, sshd, a display manager, su and cron, each with
-# the sessions pam-auth-update makes.
-for service in login sshd gdm-password su; do
+useradd --create-home --shell /bin/bash tallix-user
+# login's own stack shows the message of the day and the last login;
+# nothing else may speak.
+chmod -x /etc/update-motd.d/*
+: >/etc/motd
+sed -i '/pam_lastlog/d' /etc/pam.d/login
+useradd --system --no-create-home --shell /usr/sbin/nologin tallix-greeter
+# The stacks as their packages write them: each includes common-session,
+# cron and atd the non-interactive one. login's own stays as it is.
+for service in sshd gdm-password gdm-autologin gdm-fingerprint gdm-smartcard lightdm sddm \
+               su runuser systemd-user polkit-1; do
     printf 'session required pam_permit.so\n@include common-session\n' >"/etc/pam.d/$service"
 done
-printf 'session required pam_permit.so\n@include common-session-noninteractive\n' >/etc/pam.d/cron
+for service in cron atd; do
+    printf 'session required pam_permit.so\n@include common-session-noninteractive\n' >"/etc/pam.d/$service"
+done
 
-# Opens and closes a session of SERVICE on TTY; the records it added must be ADDED.
+# Opens and closes a session of SERVICE on TTY for USER (tallix-user); it
+# must add ADDED records.
 session() {
-    local service=$1 tty=$2 added=$3 before output
+    local service=$1 tty=$2 added=$3 user=${4:-tallix-user} before output
     before=$(records)
-    output=$(pamtester -I "tty=$tty" "$service" tallix-user open_session close_session 2>&1) ||
+    output=$(pamtester -I "tty=$tty" "$service" "$user" open_session close_session 2>&1) ||
         fail "a $service session on $tty failed: $output"
     grep -v -q -e 'successfully' <<<"$output" && fail "a $service session on $tty printed: $output"
     [ "$(records)" -eq $((before + added)) ] ||
-        fail "a $service session on $tty added $(($(records) - before)) records, not $added"
+        fail "a $service session of $user on $tty added $(($(records) - before)) records, not $added"
 }
 
-echo "== the profile is off until the administrator turns it on"
-grep -q pam-session /etc/pam.d/common-session && fail "installing turned the profile on"
-session login tty1 0
+# Logs tallix-user in with login -f on a pty, a real logind session, and
+# runs COMMANDS there; prints the log's record count after each.
+login_running() {
+    local count="echo COUNT=\$(grep -c '' $log)" commands="" command
+    for command in "$@"; do commands+="$command; $count; "; done
+    printf '%s\n' "$count; ${commands}exit" |
+        timeout 60 script -qec 'login -f tallix-user' /dev/null | sed -n 's/.*COUNT=\([0-9][0-9]*\).*/\1/p' | tr '\n' ' '
+}
 
-echo "== on: console and ssh logins count, once each"
-pam-auth-update --enable tallix
+echo "== on by default, after pam_systemd has registered the session"
 grep -q 'pam_exec.so quiet type=open_session /usr/lib/tallix/pam-session' /etc/pam.d/common-session ||
-    fail "the profile is not in common-session"
+    fail "the profile is not on in common-session"
+order=$(grep -n -E 'pam_systemd|pam-session' /etc/pam.d/common-session | cut -d: -f2- | awk '{print $3}' | tr '\n' ' ')
+[ "$order" = "pam_systemd.so pam_exec.so " ] || fail "common-session runs, in order: $order"
 grep -q pam-session /etc/pam.d/common-session-noninteractive && fail "the profile is in non-interactive sessions"
+
+echo "== every interactive login counts, once"
 session login tty1 1
 session sshd ssh 1
-last=$(tail -n 1 "$log" | tr -d '#\r')
-[ -n "$(date -d "$last" +%s 2>/dev/null)" ] || fail "the last record '$last' is not a date"
+[ "$(journalctl -q -o export MESSAGE_ID=$recorded_id TALLIX_USER=tallix-user -n 1 | sed -n 's/^TALLIX_SOURCE=//p')" = ssh ] ||
+    fail "the ssh login is not named ssh in the journal"
+for service in gdm-password gdm-autologin gdm-fingerprint gdm-smartcard lightdm sddm; do
+    session "$service" /dev/tty2 1
+done
+[ "$(journalctl -q -o export MESSAGE_ID=$recorded_id TALLIX_USER=tallix-user -n 1 | sed -n 's/^TALLIX_SOURCE=//p')" = "graphical sddm" ] ||
+    fail "the sddm login is not named graphical sddm in the journal"
+session login tty1 1 root
 
-echo "== graphical logins, su and cron never count"
-session gdm-password :0 0
-session login :0 0
-session su /dev/pts/0 0
-session cron cron 0
+echo "== greeters, system accounts, su, runuser, cron and systemd --user never count"
+XDG_SESSION_CLASS=greeter session gdm-password /dev/tty1 0
+session lightdm :0 0 tallix-greeter
+for service in su runuser systemd-user polkit-1 cron atd; do
+    session "$service" /dev/pts/0 0
+done
+
+echo "== a real login and its loggers: the first is the login's access, the next is one more"
+before=$(records)
+counts=($(login_running "$logger" "$logger"))
+echo "records: before the login $before; in the session, then after each logger: ${counts[*]}"
+[ "${#counts[@]}" -eq 3 ] || fail "the login session ran: ${counts[*]}"
+[ "${counts[0]:-0}" -eq $((before + 1)) ] || fail "the login itself was not recorded once"
+[ "${counts[1]:-0}" -eq "${counts[0]:-0}" ] || fail "the first logger of a recorded login added a record"
+[ "${counts[2]:-0}" -eq $((${counts[1]:-0} + 1)) ] || fail "the second logger added no record"
+
+echo "== the same from user@UID.service, where desktops start autostart programs"
+counts=($(login_running "systemd-run --user --wait --quiet $logger" "systemd-run --user --wait --quiet $logger"))
+echo "records in the session, then after each logger: ${counts[*]}"
+[ "${#counts[@]}" -eq 3 ] || fail "the login session ran: ${counts[*]}"
+[ "${counts[1]:-0}" -eq "${counts[0]:-0}" ] || fail "the first logger under user@UID.service added a record"
+[ "${counts[2]:-0}" -eq $((${counts[1]:-0} + 1)) ] || fail "the second logger under user@UID.service added none"
+
+echo "== a hidden autostart entry, or a killed logger, keeps no login out"
+before=$(records)
+login_running "$logger & kill -KILL \$!" >/dev/null
+[ "$(records)" -eq $((before + 1)) ] || fail "a login whose logger was killed added $(($(records) - before)) records"
+
+echo "== off, the logger records as before"
+pam-auth-update --disable tallix
+session login tty1 0
+counts=($(login_running "$logger"))
+[ "${counts[1]:-0}" -eq $((${counts[0]:-0} + 1)) ] || fail "with the profile off the logger did not record: ${counts[*]}"
+
+echo "== upgrading from 1.1.0 turns it on, whether it was off or on"
+/var/lib/dpkg/info/tallix.postinst configure 1.1.0 >/dev/null
+grep -q pam-session /etc/pam.d/common-session || fail "upgrading from 1.1.0 with the profile off left it off"
+/var/lib/dpkg/info/tallix.postinst configure 1.1.0 >/dev/null
+grep -q pam-session /etc/pam.d/common-session || fail "upgrading from 1.1.0 with the profile on turned it off"
 
 echo "== a log that fails, or a service that is gone, never fails or delays the session"
 cp "$log" /tmp/kept
@@ -79,10 +141,7 @@ echo "an ssh session with a frozen service opened in $took ms"
 [ "$took" -lt 5000 ] || fail "a frozen service held the session $took ms"
 systemctl kill --signal=KILL tallix-record.service
 
-echo "== off again, and gone with the package"
-pam-auth-update --disable tallix
-session login tty1 0
-pam-auth-update --enable tallix
+echo "== gone with the package"
 dpkg -r tallix >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg -r"; }
 grep -q pam-session /etc/pam.d/common-session && fail "removing the package left the profile on"
 

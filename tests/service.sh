@@ -15,7 +15,7 @@ socket=/run/tallix-record.socket
 recorded_id=f91763fc1afb493ca8572020c6efd366
 refused_id=85f5635bcada43f88d0347d462c227b0
 
-for user in alice bob carol dave erin frank grace heidi; do
+for user in alice bob carol dave erin frank grace heidi judy; do
     useradd --create-home --shell /bin/bash "$user" || exit 1
 done
 
@@ -100,10 +100,10 @@ attempt "prlimit --pid $service_pid --nofile=4"
 cmp -s "$log" /tmp/kept || fail "an attempt changed the log"
 
 echo "== a login of another user never speaks for PAM"
-client alice "login	bob	sshd	pts/0" | grep -q '^error ' || fail "alice recorded a login of bob"
+client alice "login	bob	sshd	pts/0	" | grep -q '^error ' || fail "alice recorded a login of bob"
 cmp -s "$log" /tmp/kept || fail "a refused login changed the log"
 before=$(records)
-python3 "$tests/socket_client.py" "$socket" "login	bob	sshd	pts/7" | grep -q '^ok ' || fail "root could not record bob's ssh login"
+python3 "$tests/socket_client.py" "$socket" "login	bob	sshd	pts/7	" | grep -q '^ok ' || fail "root could not record bob's ssh login"
 [ "$(records)" -eq $((before + 1)) ] || fail "bob's ssh login was not recorded"
 [ "$(journal_field $recorded_id bob TALLIX_SOURCE)" = ssh ] || fail "bob's login is not named ssh in the journal"
 
@@ -200,5 +200,17 @@ echo "heidi's 14 requests in a row recorded $added"
 [ "$added" -le 12 ] && [ "$added" -ge 8 ] || fail "14 requests in a row recorded $added"
 journalctl -q MESSAGE_ID=$refused_id TALLIX_USER=heidi | grep -q 'accessi in un minuto' ||
     fail "the cap's refusal is not in the journal"
+
+echo "== many computers: a collector receives each access with its user"
+mkdir -p /var/tmp/remote
+systemd-run --quiet --unit=tallix-test-collector /lib/systemd/systemd-journal-remote \
+    --listen-http=127.0.0.1:19532 --output=/var/tmp/remote/
+as judy "$logger_dir/tallix" 2>/dev/null || fail "judy's logger failed"
+sleep 0.5
+timeout 60 /lib/systemd/systemd-journal-upload --url=http://127.0.0.1:19532 --system --follow=no \
+    --save-state=/var/tmp/upload.state || fail "systemd-journal-upload failed"
+collected=$(journalctl -q -D /var/tmp/remote MESSAGE_ID=$recorded_id TALLIX_USER=judy -o export -n 1)
+grep -qx "TALLIX_RECORD=$(last_record)" <<<"$collected" || fail "the collector did not receive judy's access"
+systemctl stop tallix-test-collector
 
 finish service

@@ -114,6 +114,7 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
     QVERIFY2(update.run(clock()), said(update));
     QCOMPARE(read(m_path), after + m_nowRecord);
     QCOMPARE(fromStd(update.records()), after);
+    QCOMPARE(read(m_path).mid(qsizetype(update.recordOffset())), m_nowRecord);
     QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
     // What is quoted from the file cannot drive a terminal.
     QVERIFY(update.notice().find('\0') == std::string::npos);

@@ -1,38 +1,37 @@
+#include "io.h"
 #include "recordclient.h"
 #include "request.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstring>
 #include <string>
 #include <thread>
 
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 namespace {
 
-// A listening socket at 'path' whose one client gets 'reply', or nothing
-// at all when the reply is null.
+// A listening socket at 'path' whose one client gets the reply line
+// 'header' with a descriptor of a file holding 'log', or nothing at all
+// when the header is null.
 class FakeService
 {
 public:
-    FakeService(const std::string &path, const char *reply) : m_fd(::socket(AF_UNIX, SOCK_STREAM, 0))
+    FakeService(const std::string &path, const char *header, const std::string &log = {})
+        : m_fd(::socket(AF_UNIX, SOCK_STREAM, 0))
     {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         path.copy(address.sun_path, sizeof address.sun_path - 1);
         ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
         ::listen(m_fd, 4);
-        if (reply)
-            m_thread = std::thread([this, reply = std::string(reply)] {
-                const int client = ::accept(m_fd, nullptr, nullptr);
-                char request[Protocol::MaxRequest];
-                [[maybe_unused]] const ssize_t got = ::recv(client, request, sizeof request, 0);
-                [[maybe_unused]] const ssize_t sent = ::send(client, reply.data(), reply.size(), MSG_NOSIGNAL);
-                ::close(client);
-            });
+        if (header)
+            m_thread = std::thread([this, header = std::string(header), log] { serve(header, log); });
     }
     ~FakeService()
     {
@@ -42,9 +41,23 @@ public:
     }
 
 private:
+    void serve(const std::string &header, const std::string &log)
+    {
+        const int client = ::accept(m_fd, nullptr, nullptr);
+        char request[Protocol::MaxRequest];
+        [[maybe_unused]] const ssize_t got = ::recv(client, request, sizeof request, 0);
+        const int file = ::memfd_create("log", MFD_CLOEXEC);
+        [[maybe_unused]] const ssize_t written = ::write(file, log.data(), log.size());
+        [[maybe_unused]] const long sent = Io::sendWithDescriptor(client, header, file);
+        ::close(file);
+        ::close(client);
+    }
+
     int m_fd;
     std::thread m_thread;
 };
+
+const std::string Record = "#2002-02-02 17:41:51#\r\n";
 
 } // namespace
 
@@ -57,7 +70,7 @@ private slots:
     void requestLinesAreCheckedField_data();
     void requestLinesAreCheckedField();
     void takesTheRecordsAndWhatWasLeftOut();
-    void refusesAReplyCutShort();
+    void refusesRecordsTheLogDoesNotHold();
     void passesOnTheServicesRefusal();
     void givesUpAtItsDeadline();
     void namesTheSocketToStartWhenNoServiceListens();
@@ -75,15 +88,16 @@ void tst_RecordClient::requestLinesAreCheckedField_data()
     QTest::addColumn<QString>("source");
 
     QTest::newRow("the logger's") << QByteArray("access") << true << "logger";
-    QTest::newRow("console login") << QByteArray("login\tbob\tlogin\ttty1") << true << "console";
-    QTest::newRow("ssh login") << QByteArray("login\tbob\tsshd\tssh") << true << "ssh";
-    QTest::newRow("other service") << QByteArray("login\tbob\tlightdm\t:0") << true << "lightdm";
-    QTest::newRow("no tty") << QByteArray("login\tbob\tsshd\t") << true << "ssh";
-    QTest::newRow("a field short") << QByteArray("login\tbob\tsshd") << false << "";
-    QTest::newRow("a field over") << QByteArray("login\tbob\tsshd\ttty\tx") << false << "";
-    QTest::newRow("no user") << QByteArray("login\t\tsshd\ttty") << false << "";
-    QTest::newRow("escape in a name") << QByteArray("login\tbob\x1b[2J\tsshd\ttty") << false << "";
-    QTest::newRow("name too long") << "login\t" + QByteArray(200, 'a') + "\tsshd\ttty" << false << "";
+    QTest::newRow("console login") << QByteArray("login\tbob\tlogin\ttty1\t3") << true << "console";
+    QTest::newRow("ssh login") << QByteArray("login\tbob\tsshd\tssh\t4") << true << "ssh";
+    QTest::newRow("display manager") << QByteArray("login\tbob\tgdm-password\t/dev/tty2\tc1") << true
+                                     << "graphical gdm-password";
+    QTest::newRow("no tty, no session") << QByteArray("login\tbob\tsshd\t\t") << true << "ssh";
+    QTest::newRow("a field short") << QByteArray("login\tbob\tsshd\ttty") << false << "";
+    QTest::newRow("a field over") << QByteArray("login\tbob\tsshd\ttty\t3\tx") << false << "";
+    QTest::newRow("no user") << QByteArray("login\t\tsshd\ttty\t3") << false << "";
+    QTest::newRow("escape in a name") << QByteArray("login\tbob\x1b[2J\tsshd\ttty\t3") << false << "";
+    QTest::newRow("name too long") << "login\t" + QByteArray(200, 'a') + "\tsshd\ttty\t3" << false << "";
     QTest::newRow("unknown") << QByteArray("record") << false << "";
     QTest::newRow("access with more") << QByteArray("access\tbob") << false << "";
 }
@@ -102,17 +116,17 @@ void tst_RecordClient::requestLinesAreCheckedField()
 
 void tst_RecordClient::takesTheRecordsAndWhatWasLeftOut()
 {
-    FakeService service(socketPath(), "ok 23 46 tolta una riga incompleta\n#2002-02-02 17:41:51#\r\n");
+    FakeService service(socketPath(), "ok 23 46 tolta una riga incompleta\n", Record + Record + Record + Record);
     RecordClient client(socketPath());
     QVERIFY2(client.request(Protocol::AccessRequest, std::chrono::seconds(30)), client.errorString().c_str());
-    QCOMPARE(client.records(), std::string("#2002-02-02 17:41:51#\r\n"));
+    QCOMPARE(client.records(), std::string_view(Record));
     QCOMPARE(client.omitted(), std::size_t(46));
     QCOMPARE(client.notice(), std::string("tolta una riga incompleta"));
 }
 
-void tst_RecordClient::refusesAReplyCutShort()
+void tst_RecordClient::refusesRecordsTheLogDoesNotHold()
 {
-    FakeService service(socketPath(), "ok 46 0 \n#2002-02-02 17:41:51#\r\n");
+    FakeService service(socketPath(), "ok 46 0 \n", Record);
     RecordClient client(socketPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
     QVERIFY2(client.errorString().find("non valida") != std::string::npos, client.errorString().c_str());

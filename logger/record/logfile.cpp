@@ -9,7 +9,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,8 +44,6 @@ LogFile::LogFile(std::string path) : m_path(std::move(path)) { }
 LogFile::~LogFile()
 {
     release();
-    if (m_mapped)
-        ::munmap(m_mapped, m_mappedSize);
 }
 
 void LogFile::release()
@@ -148,19 +145,11 @@ bool LogFile::read(std::string_view &contents)
         return false;
     }
     m_size = status.st_size;
-    contents = {};
-    if (m_size == 0)
-        return true;
-    // Mapped rather than copied: a log of a million records is read in a
-    // third of the time. Writers wait for the lock; a file cut short by
-    // anyone else faults, and the recorder reports it.
-    m_mappedSize = std::size_t(m_size);
-    m_mapped = ::mmap(nullptr, m_mappedSize, PROT_READ, MAP_PRIVATE | MAP_POPULATE, m_fd, 0);
-    if (m_mapped == MAP_FAILED) {
-        m_mapped = nullptr;
+    // Writers wait for the lock; a file cut short by anyone else faults,
+    // and the recorder reports it.
+    if (!m_mapped.map(m_fd, std::size_t(m_size)))
         return fail("Impossibile leggere il file", errno, Unchanged);
-    }
-    contents = {static_cast<const char *>(m_mapped), m_mappedSize};
+    contents = m_mapped.view();
     return true;
 }
 

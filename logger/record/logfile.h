@@ -1,5 +1,7 @@
 #pragma once
 
+#include "mappedfile.h"
+
 #include <chrono>
 #include <string>
 #include <string_view>
@@ -54,8 +56,7 @@ private:
     int m_fd = -1;
     int m_lockFd = -1;
     off_t m_size = 0;
-    void *m_mapped = nullptr;
-    std::size_t m_mappedSize = 0;
+    MappedFile m_mapped;
     std::chrono::milliseconds m_patience{0};
     std::string m_error;
 };

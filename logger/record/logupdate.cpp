@@ -87,6 +87,7 @@ bool LogUpdate::update(const Clock &clock)
         AccessLog::appendRecord(replacement, *now);
         switch (m_file.replace(replacement)) {
         case LogFile::Replacement::Done:
+            m_recordOffset = m_normalised.size();
             return true;
         case LogFile::Replacement::Failed:
             m_error = m_file.errorString();
@@ -101,5 +102,6 @@ bool LogUpdate::update(const Clock &clock)
         m_error = m_file.errorString();
         return false;
     }
+    m_recordOffset = old.size() + record.size() - m_record.size() - 2;
     return true;
 }

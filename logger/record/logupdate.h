@@ -30,8 +30,10 @@ public:
     // The records the log held before this access, in their file form, each
     // followed by CR LF; valid as long as the update lives.
     std::string_view records() const { return m_records; }
-    // The line added, without its CR LF.
+    // The line added, without its CR LF, and where it begins in the file:
+    // the bytes before it are the records the log held before.
     const std::string &record() const { return m_record; }
+    std::size_t recordOffset() const { return m_recordOffset; }
     const std::string &notice() const { return m_notice; }
     const std::string &errorString() const { return m_error; }
 
@@ -43,6 +45,7 @@ private:
     std::string_view m_records;
     std::string m_normalised;    // the records, where the log's own bytes are not their file form
     std::string m_record;
+    std::size_t m_recordOffset = 0;
     std::string m_notice;
     std::string m_error;
 };

@@ -6,13 +6,21 @@
 // The client connects to SocketPath (AF_UNIX, SOCK_STREAM) and sends one
 // request line of at most MaxRequest bytes, ended by '\n':
 //   "access\n"                              the caller's own access (the logger)
-//   "login\t<user>\t<service>\t<tty>\n"     a login that PAM opened; root only
-// The service answers with one line, then sends the body and closes:
-//   "ok <bytes> <omitted> <notice>\n"       then <bytes> bytes: the records the
-//                                           log held before this access, in
-//                                           file form; <omitted> more bytes of
-//                                           them were left out of the listing
+//   "login\t<user>\t<service>\t<tty>\t<session>\n"
+//                                           a login that PAM opened, in logind's
+//                                           session <session>; root only
+// The service answers with one line and closes:
+//   "ok <bytes> <omitted> <notice>\n"       with a read-only descriptor of the
+//                                           log (SCM_RIGHTS), whose first
+//                                           <bytes> bytes are the records the
+//                                           log held before this access (before
+//                                           the login, where this access is the
+//                                           first logger of a session PAM
+//                                           recorded); <omitted> more bytes of
+//                                           them are left out of the listing
 //   "error 0 0 <message>\n"                 nothing recorded, and why
+// A descriptor rather than the bytes: a log of millions of records reaches
+// the logger without being copied through the socket.
 // Notices and messages are Italian text on one line.
 
 #include <chrono>
@@ -36,7 +44,7 @@ inline constexpr std::string_view Error = "error";
 
 // The records a reply lists at most: about 1.4 million records, more than a
 // login a day for three thousand years, and a listing the logger still
-// builds in a second. What lies beyond is counted, not sent.
+// builds in a second. What lies beyond is counted, not listed.
 inline constexpr std::size_t MaxListing = std::size_t(32) << 20;
 
 // A client has this long to send its request, and then to take its reply,

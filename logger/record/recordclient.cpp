@@ -3,9 +3,11 @@
 
 #include <cerrno>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -47,6 +49,12 @@ bool readNumber(std::string_view &text, std::size_t &number)
 } // namespace
 
 RecordClient::RecordClient(std::string socketPath) : m_socketPath(std::move(socketPath)) { }
+
+RecordClient::~RecordClient()
+{
+    if (m_logFd >= 0)
+        ::close(m_logFd);
+}
 
 bool RecordClient::fail(std::string message)
 {
@@ -103,10 +111,24 @@ bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point dea
             error = errno;
     }
     while (!error) {
-        char buffer[1 << 16];
-        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        char buffer[Protocol::MaxHeader];
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
+        iovec piece{buffer, sizeof buffer};
+        msghdr message{};
+        message.msg_iov = &piece;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        const ssize_t got = ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
+        for (cmsghdr *part = got >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; part; part = CMSG_NXTHDR(&message, part)) {
+            if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_RIGHTS && m_logFd < 0)
+                std::memcpy(&m_logFd, CMSG_DATA(part), sizeof m_logFd);
+        }
         if (got == 0)
             return takeReply(reply);
+        if (got > 0 && reply.size() + std::size_t(got) > Protocol::MaxHeader)
+            return fail("Risposta non valida dal servizio di registrazione degli accessi; "
+                        + std::string(MaybeNotRecorded));
         if (got > 0)
             reply.append(buffer, std::size_t(got));
         else if (errno != EAGAIN && errno != EINTR)
@@ -141,9 +163,14 @@ bool RecordClient::takeReply(const std::string &reply)
         return malformed();
     if (status == Protocol::Error)
         return fail(std::string(header));
-    if (status != Protocol::Ok || reply.size() - end - 1 != bytes)
+    if (status != Protocol::Ok || reply.size() != end + 1 || m_logFd < 0 || !mapRecords(bytes))
         return malformed();
     m_notice = header;
-    m_records.assign(reply, end + 1);
     return true;
+}
+
+bool RecordClient::mapRecords(std::size_t bytes)
+{
+    struct stat status;
+    return ::fstat(m_logFd, &status) == 0 && std::uint64_t(status.st_size) >= bytes && m_records.map(m_logFd, bytes);
 }

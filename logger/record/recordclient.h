@@ -1,5 +1,6 @@
 #pragma once
 
+#include "mappedfile.h"
 #include "protocol.h"
 
 #include <chrono>
@@ -13,12 +14,16 @@ class RecordClient
 {
 public:
     explicit RecordClient(std::string socketPath = Protocol::SocketPath);
+    ~RecordClient();
+    RecordClient(const RecordClient &) = delete;
+    RecordClient &operator=(const RecordClient &) = delete;
 
     // Sends the request line (without its '\n'); true when the access was recorded.
     bool request(std::string_view line, std::chrono::milliseconds timeout);
 
-    // The records the log held before this access, in file form.
-    const std::string &records() const { return m_records; }
+    // The records the log held before this access, in file form; valid as
+    // long as the client lives.
+    std::string_view records() const { return m_records.view(); }
     // Bytes of those records that the service left out of records().
     std::size_t omitted() const { return m_omitted; }
     const std::string &notice() const { return m_notice; }
@@ -27,10 +32,12 @@ public:
 private:
     bool exchange(int fd, std::string_view line, std::chrono::steady_clock::time_point deadline);
     bool takeReply(const std::string &reply);
+    bool mapRecords(std::size_t bytes);
     bool fail(std::string message);
 
     std::string m_socketPath;
-    std::string m_records;
+    int m_logFd = -1;
+    MappedFile m_records;
     std::size_t m_omitted = 0;
     std::string m_notice;
     std::string m_error;

@@ -1,0 +1,21 @@
+#include "mappedfile.h"
+
+#include <sys/mman.h>
+
+MappedFile::~MappedFile()
+{
+    if (m_data)
+        ::munmap(m_data, m_size);
+}
+
+bool MappedFile::map(int fd, std::size_t size)
+{
+    if (size == 0)
+        return true;
+    void *data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+    if (data == MAP_FAILED)
+        return false;
+    m_data = data;
+    m_size = size;
+    return true;
+}

@@ -1,0 +1,121 @@
+#include "sessionmarks.h"
+#include "io.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <systemd/sd-login.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr std::size_t MaxSessionId = 64;
+
+// Seconds since boot: a clock no one can set back.
+long long bootSeconds()
+{
+    timespec now{};
+    ::clock_gettime(CLOCK_BOOTTIME, &now);
+    return now.tv_sec;
+}
+
+struct Mark
+{
+    unsigned long uid = 0;
+    unsigned long long offset = 0;
+    long long at = 0;
+};
+
+std::optional<Mark> readMark(const std::string &path)
+{
+    std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "re"), &std::fclose);
+    Mark mark;
+    if (!file || std::fscanf(file.get(), "%lu %llu %lld", &mark.uid, &mark.offset, &mark.at) != 3)
+        return std::nullopt;
+    return mark;
+}
+
+bool sessionEnded(const std::string &session)
+{
+    char *state = nullptr;
+    if (sd_session_get_state(session.c_str(), &state) < 0)
+        return true;
+    const bool closing = std::string_view(state) == "closing";
+    std::free(state);
+    return closing;
+}
+
+} // namespace
+
+SessionMarks::SessionMarks(std::string folder) : m_folder(std::move(folder)) { }
+
+bool SessionMarks::isSessionId(const std::string &session)
+{
+    return !session.empty() && session.size() <= MaxSessionId
+        && std::all_of(session.begin(), session.end(), [](unsigned char c) { return std::isalnum(c); });
+}
+
+void SessionMarks::mark(const std::string &session, uid_t uid, std::size_t recordOffset)
+{
+    forgetEnded();
+    if (!isSessionId(session))
+        return;
+    const std::string path = m_folder + '/' + session;
+    const std::string temporary = path + ".new";
+    const std::string text = std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' '
+        + std::to_string(bootSeconds()) + '\n';
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0 || !Io::writeAll(fd, text) || ::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0)
+        std::fprintf(stderr, "tallix-record: la sessione %s non è stata annotata in %s: errore %d\n",
+                     session.c_str(), m_folder.c_str(), errno);
+}
+
+std::optional<std::size_t> SessionMarks::claim(uid_t uid, const std::string &peerSession)
+{
+    forgetEnded();
+    if (!peerSession.empty())
+        return take(peerSession, uid);
+    char **sessions = nullptr;
+    const int count = sd_uid_get_sessions(uid, 0, &sessions);
+    std::optional<std::size_t> claimed;
+    for (int i = 0; i < count; ++i) {
+        if (!claimed)
+            claimed = take(sessions[i], uid);
+        std::free(sessions[i]);
+    }
+    std::free(sessions);
+    return claimed;
+}
+
+std::optional<std::size_t> SessionMarks::take(const std::string &session, uid_t uid)
+{
+    if (!isSessionId(session))
+        return std::nullopt;
+    const std::string path = m_folder + '/' + session;
+    const std::optional<Mark> mark = readMark(path);
+    if (!mark || mark->uid != uid || bootSeconds() - mark->at > ClaimWindow.count() || ::unlink(path.c_str()) != 0)
+        return std::nullopt;
+    return std::size_t(mark->offset);
+}
+
+void SessionMarks::forgetEnded()
+{
+    std::unique_ptr<DIR, int (*)(DIR *)> folder(::opendir(m_folder.c_str()), &::closedir);
+    if (!folder)
+        return;
+    while (const dirent *entry = ::readdir(folder.get())) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..")
+            continue;
+        const std::optional<Mark> mark = readMark(m_folder + '/' + name);
+        if (!isSessionId(name) || sessionEnded(name) || !mark || bootSeconds() - mark->at > ClaimWindow.count())
+            ::unlink((m_folder + '/' + name).c_str());
+    }
+}
