@@ -51,8 +51,9 @@ inline constexpr std::size_t MaxListing = std::size_t(32) << 20;
 // before the service closes the connection.
 inline constexpr std::chrono::seconds RequestTimeout{2};
 inline constexpr std::chrono::seconds ReplyTimeout{5};
-// The PAM step never holds up a login longer than this.
-inline constexpr std::chrono::milliseconds LoginTimeout{1000};
+// The PAM step's wait for the service: with its own start it stays within
+// the second it may hold up a login.
+inline constexpr std::chrono::milliseconds LoginTimeout{900};
 
 // Open connections and accesses a minute allowed to one user; root, whose
 // requests are PAM's, is not counted.
