@@ -4,12 +4,13 @@
 
 #include "accesslog.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QProcess>
 
 #include <optional>
 #include <vector>
+
+#include <ctime>
 
 #include <unistd.h>
 
@@ -78,18 +79,22 @@ inline std::optional<std::vector<AccessTime>> addedRecords(const QByteArray &aft
     return contents.times;
 }
 
-// Records carry whole seconds, so the start of a run is taken down to one.
-inline QDateTime startOfRun()
+// The system's local time now, as the recorder takes it: from
+// /etc/localtime, whatever this process's TZ says.
+inline AccessTime systemNow()
 {
-    QDateTime now = QDateTime::currentDateTime();
-    return now.addMSecs(-now.time().msec());
+    const QByteArray zone = qgetenv("TZ");
+    const bool zoned = qEnvironmentVariableIsSet("TZ");
+    qunsetenv("TZ");
+    ::tzset();
+    const std::optional<AccessTime> now = AccessTime::now();
+    if (zoned)
+        qputenv("TZ", zone);
+    ::tzset();
+    return now.value_or(AccessTime());
 }
 
-inline bool recordedSince(AccessTime time, const QDateTime &start)
+inline bool recordedSince(AccessTime time, AccessTime start)
 {
-    const AccessTime::Date date = time.date();
-    const QDateTime at(QDate(date.year, date.month, date.day),
-                       QTime::fromMSecsSinceStartOfDay(time.secondOfDay() * 1000));
-    return at >= start && at <= QDateTime::currentDateTime();
+    return time >= start && time <= systemNow();
 }
-

@@ -1,7 +1,6 @@
 #include "accesslog.h"
 #include "programrun.h"
 
-#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -152,7 +151,7 @@ void tst_LoggerProgram::recordsOneAccess()
         QCOMPARE(::symlink(linkTarget.constData(), QFile::encodeName(logPath).constData()), 0);
     }
 
-    const QDateTime start = startOfRun();
+    const AccessTime start = systemNow();
     const Run run = runProgram(program);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
 
@@ -293,7 +292,7 @@ void tst_LoggerProgram::concurrentStartsRecordEach()
     QVERIFY(!program.isEmpty());
 
     constexpr int Starts = 8;
-    const QDateTime start = startOfRun();
+    const AccessTime start = systemNow();
     std::vector<std::unique_ptr<QProcess>> processes;
     for (int i = 0; i < Starts; ++i)
         startProgram(*processes.emplace_back(std::make_unique<QProcess>()), program);

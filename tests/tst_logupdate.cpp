@@ -24,6 +24,7 @@ private slots:
     void appendsOneRecordAndHandsOverTheOthers();
     void missingLogIsNotCreated();
     void badRecordLeavesTheLogUntouched();
+    void clockPastYear9999RecordsNothing();
     void lockFileBesideTheLogIsTheOneTaken();
     void normalisingKeepsModeAndOwner();
     void symbolicLinkStaysALink();
@@ -118,6 +119,15 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
     QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
     // What is quoted from the file cannot drive a terminal.
     QVERIFY(update.notice().find('\0') == std::string::npos);
+}
+
+void tst_LogUpdate::clockPastYear9999RecordsNothing()
+{
+    const QByteArray log = "#2002-02-03#\r\n";
+    LogUpdate update(write(log));
+    QVERIFY(!update.run([] { return std::optional<AccessTime>(); }));
+    QVERIFY2(update.errorString().find("0001-9999") != std::string::npos, said(update));
+    QCOMPARE(read(m_path), log);
 }
 
 void tst_LogUpdate::missingLogIsNotCreated()
