@@ -1,6 +1,7 @@
 // Times the logger's whole update as Form_Activate does it (the recorder's
 // read, check, append and fsync, then the records listed for the hidden
-// text box) against a plain copy of the same log plus fsync.
+// text box) against a plain copy of the same log plus fsync, and the
+// viewer's password gate, which should answer within a quarter of a second.
 //   tallix-bench                 the private path: the recorder beside the logger
 //   tallix-bench --service LOG   the recording service of this machine, whose log
 //                                LOG it refills for each size: as root, on a
@@ -9,6 +10,7 @@
 #include "accesslog.h"
 #include "accessrecorder.h"
 #include "displaytext.h"
+#include "passwordgate.h"
 #include "protocol.h"
 
 #include <QCoreApplication>
@@ -77,6 +79,20 @@ double median(QList<double> values)
     return values.at(values.size() / 2);
 }
 
+void timeTheGate()
+{
+    const PasswordGate gate = PasswordGate::builtIn();
+    QList<double> answers;
+    for (int round = 0; round < Rounds; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        if (gate.accepts(QStringLiteral("not the password")))
+            qFatal("the gate let a wrong password through");
+        answers << clock.nsecsElapsed() / 1e6;
+    }
+    std::printf("password gate: %.1f ms\n", median(answers));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -116,6 +132,8 @@ int main(int argc, char *argv[])
         std::printf("%d records: update %.1f ms, copy %.1f ms, ratio %.2f\n", records, updateMs,
                     copyMs, updateMs / copyMs);
     }
+    if (!service)
+        timeTheGate();
     struct rusage usage;
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("peak memory: %ld MiB\n", usage.ru_maxrss / 1024);

@@ -40,7 +40,8 @@ changelog() { dpkg-parsechangelog -l "$source_dir/debian/changelog" -S "$1"; }
 [ "$(field Maintainer)" = "$(changelog Maintainer)" ] ||
     fail "Maintainer '$(field Maintainer)' is not the changelog's '$(changelog Maintainer)'"
 depends=$(field Depends | tr , '\n' | sed 's/^ *//; s/[ (].*//')
-for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libqt6network6 qt6-qpa-plugins qt6-wayland \
+grep -qx libqt6network6 <<<"$depends" && fail "the package still needs QtNetwork"
+for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libargon2-1 qt6-qpa-plugins qt6-wayland \
                xdg-utils fonts-liberation2 fonts-leckerli-one qt6-translations-l10n adduser libpam-runtime; do
     grep -qx "$package" <<<"$depends" || fail "Depends lacks $package"
 done

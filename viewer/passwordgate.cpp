@@ -2,8 +2,8 @@
 #include "passwordhash.h"
 #include "builtinpassword.h"
 
-PasswordGate::PasswordGate(const QByteArray &salt, const QByteArray &key, int iterations)
-    : m_salt(salt), m_key(key), m_iterations(iterations)
+PasswordGate::PasswordGate(const QByteArray &salt, const QByteArray &key, PasswordHash::Cost cost)
+    : m_salt(salt), m_key(key), m_cost(cost)
 {
 }
 
@@ -13,10 +13,10 @@ PasswordGate PasswordGate::builtIn()
                                    sizeof BuiltInPassword::Salt),
                         QByteArray(reinterpret_cast<const char *>(BuiltInPassword::Key),
                                    sizeof BuiltInPassword::Key),
-                        BuiltInPassword::Iterations);
+                        {BuiltInPassword::Passes, BuiltInPassword::MemoryKiB, BuiltInPassword::Lanes});
 }
 
 bool PasswordGate::accepts(const QString &answer) const
 {
-    return PasswordHash::equalKeys(PasswordHash::derive(answer, m_salt, m_iterations), m_key);
+    return PasswordHash::equalKeys(PasswordHash::derive(answer, m_salt, m_cost), m_key);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "passwordhash.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,7 +10,7 @@
 class PasswordGate
 {
 public:
-    PasswordGate(const QByteArray &salt, const QByteArray &key, int iterations);
+    PasswordGate(const QByteArray &salt, const QByteArray &key, PasswordHash::Cost cost);
     static PasswordGate builtIn();
 
     bool accepts(const QString &answer) const;
@@ -16,5 +18,5 @@ public:
 private:
     QByteArray m_salt;
     QByteArray m_key;
-    int m_iterations;
+    PasswordHash::Cost m_cost;
 };

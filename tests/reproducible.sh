@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Builds the Debian package a second time, from a copy of the tree at
+# another path, in another time zone and language and under another umask,
+# and checks that it is byte for byte the package the package test built.
+# Usage: reproducible.sh SOURCE-DIR FIRST-DEB OUTPUT-DIR
+set -uo pipefail
+
+source_dir=$1
+first=$2
+out=$3
+source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
+
+rm -rf "$out"
+copy=$out/a-longer/path/to/tallix
+mkdir -p "$copy" "$out/locale"
+tar -C "$source_dir" --exclude='./build*' --exclude=./.git --exclude=./debian/tallix \
+    --exclude='./obj-*' -cf - . | tar -C "$copy" -xf -
+localedef -i it_IT -f UTF-8 "$out/locale/it_IT.UTF-8"
+(
+    cd "$copy" && umask 0002 &&
+        TZ=Pacific/Kiritimati LOCPATH="$out/locale" LANG=it_IT.UTF-8 LC_ALL=it_IT.UTF-8 \
+        DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" dpkg-buildpackage -us -uc -b
+) >"$out/build.log" 2>&1 || { tail -n 50 "$out/build.log"; exit 1; }
+
+for deb in "$first" "$(dirname "$first")/tallix-dbgsym_$(basename "$first" | cut -d_ -f2-)"; do
+    second=$out/a-longer/path/to/$(basename "$deb")
+    if ! cmp -s "$deb" "$second"; then
+        fail "$(basename "$deb") differs between the two builds"
+        for side in "$deb" "$second"; do
+            mkdir -p "$out/unpacked/$(basename "$(dirname "$side")")"
+            dpkg-deb -R "$side" "$out/unpacked/$(basename "$(dirname "$side")")/$(basename "$side")"
+        done
+        diff -r "$out/unpacked"/*/"$(basename "$deb")" | head -n 20
+    fi
+done
+finish reproducible
