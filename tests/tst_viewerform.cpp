@@ -4,7 +4,6 @@
 
 #include <QAccessible>
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
@@ -13,6 +12,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUrl>
@@ -21,17 +22,6 @@
 #include <functional>
 
 using Viewer::Form1;
-
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 class tst_viewerform : public QObject
 {
@@ -55,12 +45,16 @@ private slots:
     void readableByAScreenReader_data();
     void readableByAScreenReader();
     void screenReaderPressOpensLog();
+    void failedOpenSaysWhatToInstall();
     void picturesAtScreenScale();
     void ownTitleBarShowsTheWholeCaption();
 
 private:
+    // What the fake xdg-open, first on PATH, was asked to open.
+    QStringList opened() const;
+
     QString m_password;
-    UrlRecorder m_opened;
+    QTemporaryDir m_bin;
 };
 
 namespace {
@@ -106,6 +100,15 @@ bool showAndActivate(QWidget &window)
 
 void tst_viewerform::initTestCase()
 {
+    // An opener that notes what it was given and exits as its status file says.
+    QFile opener(m_bin.filePath(QStringLiteral("xdg-open")));
+    QVERIFY(opener.open(QIODevice::WriteOnly));
+    opener.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >>\"${0%/*}/opened\"\n"
+                 "exit \"$(cat \"${0%/*}/status\" 2>/dev/null || echo 0)\"\n");
+    opener.close();
+    QVERIFY(opener.setPermissions(opener.permissions() | QFile::ExeOwner));
+    qputenv("PATH", QFile::encodeName(m_bin.path()) + ':' + qgetenv("PATH"));
+
     Runtime::identify(*qApp, Form1::Title, QStringLiteral("vistrel"), QStringLiteral("io.github.tallix.Vistrel"));
     QFile passwordFile(qEnvironmentVariable("TALLIX_PASSWORD_FILE"));
     QVERIFY2(passwordFile.open(QIODevice::ReadOnly), "TALLIX_PASSWORD_FILE must name the build's password");
@@ -115,7 +118,16 @@ void tst_viewerform::initTestCase()
 
 void tst_viewerform::cleanup()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+    QFile::remove(m_bin.filePath(QStringLiteral("opened")));
+    QFile::remove(m_bin.filePath(QStringLiteral("status")));
+}
+
+QStringList tst_viewerform::opened() const
+{
+    QFile file(m_bin.filePath(QStringLiteral("opened")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 void tst_viewerform::gate_data()
@@ -315,8 +327,6 @@ void tst_viewerform::shortcutOpensLog()
     QFETCH(int, key);
     QFETCH(bool, opens);
 
-    m_opened.urls.clear();
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "open");
     Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
     QVERIFY(showAndActivate(form));
     auto *shortcut = child<QWidget>(form, "OLE1");
@@ -333,8 +343,11 @@ void tst_viewerform::shortcutOpensLog()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
     }
 
-    const QList<QUrl> expected{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH))};
-    QCOMPARE(m_opened.urls, opens ? expected : QList<QUrl>());
+    const QStringList expected{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH)).toString(QUrl::FullyEncoded)};
+    if (opens)
+        QTRY_COMPARE(opened(), expected);
+    else
+        QCOMPARE(opened(), QStringList());
 }
 
 void tst_viewerform::closing_data()
@@ -396,8 +409,6 @@ void tst_viewerform::readableByAScreenReader()
 
 void tst_viewerform::screenReaderPressOpensLog()
 {
-    m_opened.urls.clear();
-    QDesktopServices::setUrlHandler(QStringLiteral("file"), &m_opened, "open");
     Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
     QVERIFY(showAndActivate(form));
     QAccessibleActionInterface *actions =
@@ -406,7 +417,26 @@ void tst_viewerform::screenReaderPressOpensLog()
     QCOMPARE(actions->actionNames().value(0), QAccessibleActionInterface::pressAction());
     actions->doAction(QAccessibleActionInterface::pressAction());
     // Qt animates the press before it clicks.
-    QTRY_COMPARE(m_opened.urls, QList<QUrl>{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH))});
+    QTRY_COMPARE(opened(), QStringList{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH)).toString(QUrl::FullyEncoded)});
+}
+
+// xdg-open's 3 means no application for the type: the user is told what to
+// install, not left with a double-click that does nothing.
+void tst_viewerform::failedOpenSaysWhatToInstall()
+{
+    QFile status(m_bin.filePath(QStringLiteral("status")));
+    QVERIFY(status.open(QIODevice::WriteOnly) && status.write("3\n") == 2);
+    status.close();
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    QVERIFY(showAndActivate(form));
+    QTest::mouseDClick(child<QWidget>(form, "OLE1"), Qt::LeftButton);
+    QTRY_VERIFY(form.findChild<QMessageBox *>(QStringLiteral("notOpened")));
+    auto *box = form.findChild<QMessageBox *>(QStringLiteral("notOpened"));
+    const QString said = box->text();
+    box->accept();
+    QVERIFY2(said.contains(QStringLiteral(TALLIX_LOG_PATH)), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("codice 3")), qPrintable(said));
+    QVERIFY2(said.contains(QStringLiteral("pacchetto file")), qPrintable(said));
 }
 
 // Run at scale 1 and, as its own test, at scale 2: what is drawn must be

@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QProcess>
 #include <QStyle>
 #include <QStyleOptionFocusRect>
 #include <QUrl>
@@ -30,12 +31,49 @@ void LogShortcut::setFilePath(const QString &path)
     setAccessibleDescription(QStringLiteral("Apre il registro degli accessi %1").arg(path));
 }
 
+// The desktop's opener is run and watched here: QDesktopServices reports
+// success as soon as xdg-open starts, so a desktop that cannot open text
+// would fail in silence. Sandboxed, only the portal can open it.
 void LogShortcut::openFile()
 {
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(m_filePath)))
-        QMessageBox::warning(window(), window()->windowTitle(),
-                             QStringLiteral("Nessuna applicazione del desktop ha potuto aprire %1")
-                                 .arg(m_filePath));
+    const QUrl url = QUrl::fromLocalFile(m_filePath);
+    if (QFileInfo::exists(QStringLiteral("/.flatpak-info"))) {
+        if (!QDesktopServices::openUrl(url))
+            tellNotOpened(QStringLiteral("il portale del desktop l'ha rifiutato"));
+        return;
+    }
+    auto *opener = new QProcess(this);
+    opener->setStandardInputFile(QProcess::nullDevice());
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    connect(opener, &QProcess::finished, this, [this, opener](int code, QProcess::ExitStatus status) {
+        opener->deleteLater();
+        if (status != QProcess::NormalExit)
+            tellNotOpened(QStringLiteral("xdg-open si è interrotto"));
+        else if (code != 0)
+            tellNotOpened(QStringLiteral("xdg-open è terminato con il codice %1").arg(code));
+    });
+    connect(opener, &QProcess::errorOccurred, this, [this, opener](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        opener->deleteLater();
+        tellNotOpened(QStringLiteral("xdg-open non è installato (pacchetto xdg-utils)"));
+    });
+    opener->start(QStringLiteral("xdg-open"), {url.toString(QUrl::FullyEncoded)});
+}
+
+void LogShortcut::tellNotOpened(const QString &why)
+{
+    auto *box = new QMessageBox(QMessageBox::Warning, window()->windowTitle(),
+                                QStringLiteral("Il desktop non ha potuto aprire il registro degli accessi %1: "
+                                               "%2.\n\nPer aprirlo servono un editor di testo (per esempio "
+                                               "mousepad, gedit o kate) e il programma che ne riconosce il "
+                                               "tipo (pacchetto file o libfile-mimeinfo-perl).")
+                                    .arg(m_filePath, why),
+                                QMessageBox::Ok, window());
+    box->setObjectName(QStringLiteral("notOpened"));
+    box->setTextFormat(Qt::PlainText);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void LogShortcut::paintEvent(QPaintEvent *)

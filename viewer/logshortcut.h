@@ -4,8 +4,9 @@
 
 // An icon standing for a file, with its name beneath. A double-click, Enter
 // or Space, or a screen reader's press, hands the file to the desktop's
-// default application; a single click does nothing. The shortcut itself
-// never opens or reads the file.
+// default application through xdg-open, and says so when that fails; a
+// single click does nothing. The shortcut itself never opens or reads the
+// file.
 class LogShortcut : public QAbstractButton
 {
     Q_OBJECT
@@ -25,5 +26,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    // Says, in a message box, that the log could not be opened and why.
+    void tellNotOpened(const QString &why);
+
     QString m_filePath;
 };
