@@ -58,7 +58,9 @@ for file in ./usr/lib/tallix/tallix ./usr/lib/tallix/tallix-record ./usr/lib/tal
             ./usr/share/doc/tallix/copyright ./usr/share/icons/hicolor/256x256/apps/io.github.tallix.Vistrel.png; do
     grep -q " $file\$" "$out/contents" || fail "the package lacks $file"
 done
-! grep -q 'Date.txt' "$out/contents" || fail "the package ships a log"
+grep 'Date.txt' "$out/contents" | grep -v '^l' && fail "the package ships a log"
+dpkg-deb -c "$deb" | grep -q ' ./usr/lib/tallix/Date.txt -> /var/lib/tallix/Date.txt$' ||
+    fail "the package does not ship the link to the log"
 grep -q '^-rwxr-xr-x root/root ./usr/lib/tallix/tallix-record$' "$out/contents" ||
     fail "the recorder is shipped as $(grep tallix-record "$out/contents"): its mode belongs to dpkg-statoverride"
 unpacked=$out/unpacked
