@@ -14,11 +14,16 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 check() { local what=$1; shift; "$@" || fail "$what"; }
 
-echo "== dpkg-buildpackage from a clean copy of the tree"
+echo "== a clean copy of the tree"
 rm -rf "$out"
 mkdir -p "$out/tallix"
 tar -C "$source_dir" --exclude='./build*' --exclude=./.git --exclude=./debian/tallix \
     --exclude='./obj-*' -cf - . | tar -C "$out/tallix" -xf -
+
+echo "== the source package, and lintian on it"
+(cd "$out" && dpkg-source -b tallix) >"$out/source.log" 2>&1 || { cat "$out/source.log"; exit 1; }
+lintian --fail-on error,warning --display-info --pedantic "$out/tallix_$project_version.dsc" >"$out/lintian-source.log" 2>&1 ||
+    fail "lintian on the source: $(grep -v 'root privileges' "$out/lintian-source.log")"
 (cd "$out/tallix" && DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" dpkg-buildpackage -us -uc -b) \
     >"$out/build.log" 2>&1 || { tail -n 50 "$out/build.log"; exit 1; }
 arch=$(dpkg --print-architecture)
