@@ -254,9 +254,10 @@ void Server::record(Connection &connection, const Request &request, const Journa
         return;
     }
     Journal::recorded(access, update.record());
+    // PAM lists nothing: the login's own step has no use for the records.
     if (request.kind == Request::Kind::Login)
         m_marks.mark(request.session, access.uid, update.recordOffset());
-    sendRecords(connection, update.recordOffset(), update.notice());
+    sendRecords(connection, request.kind == Request::Kind::Login ? 0 : update.recordOffset(), update.notice());
 }
 
 // The first logger of a session whose login PAM recorded is that login:
@@ -270,16 +271,25 @@ bool Server::answerAsLogin(Connection &connection)
     return true;
 }
 
+// The access is recorded by now: whatever goes wrong with the listing, the
+// answer is ok, or the caller would record it again.
 void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_view notice)
 {
-    connection.logFd = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status;
-    if (connection.logFd < 0 || ::fstat(connection.logFd, &status) != 0 || std::uint64_t(status.st_size) < bytes) {
-        reply(connection, Protocol::Error, "Impossibile leggere il registro degli accessi " + m_logPath);
-        return;
+    std::string said(notice);
+    if (bytes > 0) {
+        connection.logFd = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
+        struct stat status;
+        if (connection.logFd < 0 || ::fstat(connection.logFd, &status) != 0
+            || std::uint64_t(status.st_size) < bytes) {
+            if (connection.logFd >= 0)
+                ::close(connection.logFd);
+            connection.logFd = -1;
+            said = "L'accesso è stato registrato, ma i record precedenti non possono essere elencati";
+            bytes = 0;
+        }
     }
-    const std::size_t listed = listedBytes(connection.logFd, bytes);
-    connection.header = header(Protocol::Ok, listed, bytes - listed, notice);
+    const std::size_t listed = bytes > 0 ? listedBytes(connection.logFd, bytes) : 0;
+    connection.header = header(Protocol::Ok, listed, bytes - listed, said);
     connection.answered = true;
     connection.deadline = Clock::now() + Protocol::ReplyTimeout;
     send(connection);

@@ -52,6 +52,17 @@ bool sessionEnded(const std::string &session)
     return closing;
 }
 
+bool isGraphical(const char *session)
+{
+    char *type = nullptr;
+    if (sd_session_get_type(session, &type) < 0)
+        return false;
+    const std::string_view kind = type;
+    const bool graphical = kind == "x11" || kind == "wayland" || kind == "mir";
+    std::free(type);
+    return graphical;
+}
+
 } // namespace
 
 SessionMarks::SessionMarks(std::string folder) : m_folder(std::move(folder)) { }
@@ -72,9 +83,14 @@ void SessionMarks::mark(const std::string &session, uid_t uid, std::size_t recor
     const std::string text = std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' '
         + std::to_string(bootSeconds()) + '\n';
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0 || !Io::writeAll(fd, text) || ::close(fd) != 0 || ::rename(temporary.c_str(), path.c_str()) != 0)
+    bool written = fd >= 0 && Io::writeAll(fd, text);
+    if (fd >= 0 && ::close(fd) != 0)
+        written = false;
+    if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
         std::fprintf(stderr, "tallix-record: la sessione %s non è stata annotata in %s: errore %d\n",
                      session.c_str(), m_folder.c_str(), errno);
+        ::unlink(temporary.c_str());
+    }
 }
 
 std::optional<std::size_t> SessionMarks::claim(uid_t uid, const std::string &peerSession)
@@ -82,11 +98,13 @@ std::optional<std::size_t> SessionMarks::claim(uid_t uid, const std::string &pee
     forgetEnded();
     if (!peerSession.empty())
         return take(peerSession, uid);
+    // Outside any session only a graphical one can have started it: a
+    // console or ssh login's mark stays for that session's own logger.
     char **sessions = nullptr;
     const int count = sd_uid_get_sessions(uid, 0, &sessions);
     std::optional<std::size_t> claimed;
     for (int i = 0; i < count; ++i) {
-        if (!claimed)
+        if (!claimed && isGraphical(sessions[i]))
             claimed = take(sessions[i], uid);
         std::free(sessions[i]);
     }

@@ -25,8 +25,9 @@ public:
     void mark(const std::string &session, uid_t uid, std::size_t recordOffset);
 
     // An access of 'uid' from 'peerSession', or from outside any session
-    // (a desktop's autostart run under user@UID.service) when it is empty:
-    // the offset of the login record it is the same access as, if any.
+    // (a desktop's autostart run under user@UID.service) when it is empty,
+    // then from one of the uid's graphical sessions: the offset of the login
+    // record it is the same access as, if any.
     std::optional<std::size_t> claim(uid_t uid, const std::string &peerSession);
 
     static bool isSessionId(const std::string &session);

@@ -27,12 +27,15 @@ chmod -x /etc/update-motd.d/*
 sed -i '/pam_lastlog/d' /etc/pam.d/login
 useradd --system --no-create-home --shell /usr/sbin/nologin tallix-greeter
 # The stacks as their packages write them: each includes common-session,
-# cron and atd the non-interactive one. login's own stays as it is.
-for service in sshd gdm-password gdm-autologin gdm-fingerprint gdm-smartcard lightdm sddm \
-               su runuser systemd-user polkit-1; do
+# cron and atd the non-interactive one. login's own stays as it is. The
+# system's own stacks come back at the end, for the tests after this.
+interactive="sshd gdm-password gdm-autologin gdm-fingerprint gdm-smartcard lightdm sddm su runuser systemd-user polkit-1"
+noninteractive="cron atd"
+cp -a /etc/pam.d /tmp/pam.d.kept
+for service in $interactive; do
     printf 'session required pam_permit.so\n@include common-session\n' >"/etc/pam.d/$service"
 done
-for service in cron atd; do
+for service in $noninteractive; do
     printf 'session required pam_permit.so\n@include common-session-noninteractive\n' >"/etc/pam.d/$service"
 done
 
@@ -48,14 +51,17 @@ session() {
         fail "a $service session of $user on $tty added $(($(records) - before)) records, not $added"
 }
 
-# Logs tallix-user in with login -f on a pty, a real logind session, and
-# runs COMMANDS there; prints the log's record count after each.
+# Logs tallix-user in with login -f on a pty, a real logind session of the
+# type $session_type (tty unless set), and runs COMMANDS there; prints the
+# log's record count before them and after each.
 login_running() {
     local count="echo COUNT=\$(grep -c '' $log)" commands="" command
     for command in "$@"; do commands+="$command; $count; "; done
     printf '%s\n' "$count; ${commands}exit" |
-        timeout 60 script -qec 'login -f tallix-user' /dev/null | sed -n 's/.*COUNT=\([0-9][0-9]*\).*/\1/p' | tr '\n' ' '
+        XDG_SESSION_TYPE=${session_type:-tty} timeout 60 script -qec 'login -p -f tallix-user' /dev/null |
+        sed -n 's/.*COUNT=\([0-9][0-9]*\).*/\1/p' | tr '\n' ' '
 }
+desktop_logger="systemd-run --user --wait --quiet $logger"
 
 echo "== on by default, after pam_systemd has registered the session"
 grep -q 'pam_exec.so quiet type=open_session /usr/lib/tallix/pam-session' /etc/pam.d/common-session ||
@@ -92,12 +98,18 @@ echo "records: before the login $before; in the session, then after each logger:
 [ "${counts[1]:-0}" -eq "${counts[0]:-0}" ] || fail "the first logger of a recorded login added a record"
 [ "${counts[2]:-0}" -eq $((${counts[1]:-0} + 1)) ] || fail "the second logger added no record"
 
-echo "== the same from user@UID.service, where desktops start autostart programs"
-counts=($(login_running "systemd-run --user --wait --quiet $logger" "systemd-run --user --wait --quiet $logger"))
+echo "== the same in a graphical session from user@UID.service, where desktops start autostart programs"
+counts=($(session_type=wayland login_running "$desktop_logger" "$desktop_logger"))
 echo "records in the session, then after each logger: ${counts[*]}"
 [ "${#counts[@]}" -eq 3 ] || fail "the login session ran: ${counts[*]}"
 [ "${counts[1]:-0}" -eq "${counts[0]:-0}" ] || fail "the first logger under user@UID.service added a record"
 [ "${counts[2]:-0}" -eq $((${counts[1]:-0} + 1)) ] || fail "the second logger under user@UID.service added none"
+
+echo "== a logger outside any session never takes a console login's place"
+counts=($(login_running "$desktop_logger" "$logger"))
+echo "records in a console session, after a logger under user@UID.service, after one in the session: ${counts[*]}"
+[ "${counts[1]:-0}" -eq $((${counts[0]:-0} + 1)) ] || fail "a logger under user@UID.service took a console login's place"
+[ "${counts[2]:-0}" -eq "${counts[1]:-0}" ] || fail "the console session's own logger added a record"
 
 echo "== a hidden autostart entry, or a killed logger, keeps no login out"
 before=$(records)
@@ -142,6 +154,10 @@ echo "an ssh session with a frozen service opened in $took ms"
 systemctl kill --signal=KILL tallix-record.service
 
 echo "== gone with the package"
+for service in $interactive $noninteractive; do
+    rm -f "/etc/pam.d/$service"
+    [ ! -e "/tmp/pam.d.kept/$service" ] || cp -a "/tmp/pam.d.kept/$service" /etc/pam.d/
+done
 dpkg -r tallix >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg -r"; }
 grep -q pam-session /etc/pam.d/common-session && fail "removing the package left the profile on"
 

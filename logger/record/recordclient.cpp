@@ -163,7 +163,7 @@ bool RecordClient::takeReply(const std::string &reply)
         return malformed();
     if (status == Protocol::Error)
         return fail(std::string(header));
-    if (status != Protocol::Ok || reply.size() != end + 1 || m_logFd < 0 || !mapRecords(bytes))
+    if (status != Protocol::Ok || reply.size() != end + 1 || (bytes > 0 && (m_logFd < 0 || !mapRecords(bytes))))
         return malformed();
     m_notice = header;
     return true;
