@@ -289,18 +289,17 @@ void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_
         }
     }
     const std::size_t listed = bytes > 0 ? listedBytes(connection.logFd, bytes) : 0;
-    connection.header = header(Protocol::Ok, listed, bytes - listed, said);
-    connection.answered = true;
-    connection.deadline = Clock::now() + Protocol::ReplyTimeout;
-    send(connection);
+    respond(connection, header(Protocol::Ok, listed, bytes - listed, said));
 }
 
 void Server::reply(Connection &connection, std::string_view status, std::string_view text)
 {
-    if (connection.logFd >= 0)
-        ::close(connection.logFd);
-    connection.logFd = -1;
-    connection.header = header(status, 0, 0, text);
+    respond(connection, header(status, 0, 0, text));
+}
+
+void Server::respond(Connection &connection, std::string headerLine)
+{
+    connection.header = std::move(headerLine);
     connection.answered = true;
     connection.deadline = Clock::now() + Protocol::ReplyTimeout;
     send(connection);

@@ -60,6 +60,7 @@ private:
     void sendRecords(Connection &connection, std::size_t bytes, std::string_view notice);
     void close(Connection &connection);
     void reply(Connection &connection, std::string_view status, std::string_view text);
+    void respond(Connection &connection, std::string headerLine);
     void send(Connection &connection);
     void refuseFlood(uid_t uid, int fd, std::string_view reason);
     bool withinRate(uid_t uid);

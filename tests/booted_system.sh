@@ -19,6 +19,8 @@ inside_root() {
     mount --rbind /dev "$work/root/dev"
     mount -t proc proc "$work/root/proc"
     mount -t tmpfs tmpfs "$work/root/run"
+    # What the tests that add users and packages check before they do.
+    touch "$work/root/etc/tallix-throwaway-root"
     # Booting empties /tmp, where the checkout under test may lie.
     mkdir -p "$work/root/etc/tmpfiles.d"
     ln -sfn /dev/null "$work/root/etc/tmpfiles.d/tmp.conf"

@@ -9,3 +9,11 @@ finish() {
     fi
     echo "$1: all checks passed"
 }
+# The scripts that add users, groups, packages or PAM files run only in the
+# throwaway root of booted_system.sh, never on the machine itself.
+require_throwaway_root() {
+    if [ ! -e /etc/tallix-throwaway-root ]; then
+        echo "$1: runs only inside the throwaway root of tests/booted_system.sh"
+        exit 77
+    fi
+}

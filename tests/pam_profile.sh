@@ -12,6 +12,7 @@ set -uo pipefail
 
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$tests/helpers.sh"
+require_throwaway_root pam_profile
 log=/var/lib/tallix/Date.txt
 logger=/usr/lib/tallix/tallix
 recorded_id=f91763fc1afb493ca8572020c6efd366

@@ -8,6 +8,7 @@ set -uo pipefail
 
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$tests/helpers.sh"
+require_throwaway_root service
 
 log=/var/lib/tallix/Date.txt
 logger_dir=/usr/lib/tallix

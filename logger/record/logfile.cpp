@@ -168,26 +168,24 @@ bool LogFile::append(std::string_view bytes)
         const ssize_t put = ::pwrite(m_fd, bytes.data() + done, bytes.size() - done, m_size + off_t(done));
         if (put < 0 && errno == EINTR)
             continue;
-        if (put <= 0) {
-            const int error = put < 0 ? errno : ENOSPC;
-            if (::ftruncate(m_fd, m_size) != 0 || ::fsync(m_fd) != 0)
-                return fail("Impossibile scrivere nel file", error,
-                            "il file potrebbe terminare con una riga incompleta, che la prossima "
-                            "registrazione eliminerà");
-            return fail("Impossibile scrivere nel file", error, Unchanged);
-        }
+        if (put <= 0)
+            return cutBack("Impossibile scrivere nel file", put < 0 ? errno : ENOSPC);
         done += std::size_t(put);
     }
     // A record not on disk is no record: it goes, as after a failed write.
-    if (::fsync(m_fd) != 0) {
-        const int error = errno;
-        if (::ftruncate(m_fd, m_size) != 0 || ::fsync(m_fd) != 0)
-            return fail("Impossibile salvare su disco il file", error,
-                        "il file potrebbe terminare con una riga non salvata");
-        return fail("Impossibile salvare su disco il file", error, Unchanged);
-    }
+    if (::fsync(m_fd) != 0)
+        return cutBack("Impossibile salvare su disco il file", errno);
     m_size += off_t(done);
     return true;
+}
+
+bool LogFile::cutBack(std::string_view what, int error)
+{
+    if (::ftruncate(m_fd, m_size) != 0 || ::fsync(m_fd) != 0)
+        return fail(what, error,
+                    "il file potrebbe terminare con una riga non salvata o incompleta; una riga incompleta "
+                    "sarà eliminata dalla prossima registrazione");
+    return fail(what, error, Unchanged);
 }
 
 LogFile::Replacement LogFile::replace(std::string_view contents)

@@ -49,6 +49,8 @@ private:
     bool lockBeside(int lockFd, std::chrono::steady_clock::time_point deadline);
     bool lockItself(std::chrono::steady_clock::time_point deadline);
     bool waitForLock(int fd, std::chrono::steady_clock::time_point deadline);
+    // Takes the file back to what it held before an append that failed.
+    bool cutBack(std::string_view what, int error);
     bool fail(std::string_view what, int error, std::string_view consequence = {});
 
     std::string m_path;

@@ -55,8 +55,9 @@ bool LogUpdate::update(const Clock &clock)
                   "accessi non può contenere; il file non è stato modificato";
         return false;
     }
-    AccessLog::appendRecord(m_record, *now);
-    m_record.resize(m_record.size() - 2);
+    std::string line;
+    AccessLog::appendRecord(line, *now);
+    m_record = line.substr(0, line.size() - 2);
     const AccessLog::Contents contents = AccessLog::parse(old);
     if (!contents.isValid()) {
         m_error = badRecordMessage(m_logPath, contents);
@@ -68,12 +69,12 @@ bool LogUpdate::update(const Clock &clock)
         old = old.substr(0, contents.tornTail);
     }
 
-    std::string record;
+    // What ends the last line, where the log left it unended.
+    std::string_view separator;
     if (old.ends_with('\r'))
-        record = "\n";
+        separator = "\n";
     else if (!old.empty() && !old.ends_with('\n'))
-        record = "\r\n";
-    AccessLog::appendRecord(record, *now);
+        separator = "\r\n";
 
     if (contents.layout == AccessLog::Layout::Canonical) {
         m_records = old;
@@ -83,9 +84,7 @@ bool LogUpdate::update(const Clock &clock)
     }
 
     if (contents.layout == AccessLog::Layout::Irregular) {
-        std::string replacement = m_normalised;
-        AccessLog::appendRecord(replacement, *now);
-        switch (m_file.replace(replacement)) {
+        switch (m_file.replace(m_normalised + line)) {
         case LogFile::Replacement::Done:
             m_recordOffset = m_normalised.size();
             return true;
@@ -98,10 +97,11 @@ bool LogUpdate::update(const Clock &clock)
             break;
         }
     }
-    if ((contents.hasTornTail() && !m_file.cutTo(contents.tornTail)) || !m_file.append(record)) {
+    if ((contents.hasTornTail() && !m_file.cutTo(contents.tornTail))
+        || !m_file.append(std::string(separator) + line)) {
         m_error = m_file.errorString();
         return false;
     }
-    m_recordOffset = old.size() + record.size() - m_record.size() - 2;
+    m_recordOffset = old.size() + separator.size();
     return true;
 }
