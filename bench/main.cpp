@@ -7,11 +7,11 @@
 //                                LOG it refills for each size: as root, on a
 //                                throwaway system only
 
-#include "accesslog.h"
-#include "accessrecorder.h"
-#include "displaytext.h"
-#include "passwordgate.h"
-#include "protocol.h"
+#include "log/accesslog.h"
+#include "logger/accessrecorder.h"
+#include "logger/displaytext.h"
+#include "viewer/gate/passwordgate.h"
+#include "log/protocol.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -1,8 +1,8 @@
-#include "accessrecorder.h"
-#include "accesslog.h"
-#include "displaytext.h"
-#include "mappedfile.h"
-#include "recordclient.h"
+#include "logger/accessrecorder.h"
+#include "log/accesslog.h"
+#include "logger/displaytext.h"
+#include "log/mappedfile.h"
+#include "log/recordclient.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,9 +1,9 @@
-#include "form1.h"
+#include "logger/form1.h"
 #include "ui_form1.h"
 
-#include "displaytext.h"
-#include "errorreport.h"
-#include "startup.h"
+#include "logger/displaytext.h"
+#include "runtime/errorreport.h"
+#include "runtime/startup.h"
 
 namespace Logger {
 

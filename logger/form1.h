@@ -1,6 +1,6 @@
 #pragma once
 
-#include "accessrecorder.h"
+#include "logger/accessrecorder.h"
 
 #include <QTimer>
 #include <QWidget>

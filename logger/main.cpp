@@ -1,6 +1,6 @@
-#include "form1.h"
-#include "protocol.h"
-#include "startup.h"
+#include "logger/form1.h"
+#include "log/protocol.h"
+#include "runtime/startup.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "textbox.h"
+#include "logger/textbox.h"
 
 QString TextBox::text() const
 {

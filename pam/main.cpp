@@ -7,8 +7,8 @@
 // login time-out, never prints to the user's terminal and always lets the
 // session open: what goes wrong goes to the journal.
 
-#include "protocol.h"
-#include "recordclient.h"
+#include "log/protocol.h"
+#include "log/recordclient.h"
 
 #include <array>
 #include <cstdlib>

@@ -1,5 +1,5 @@
-#include "errorreport.h"
-#include "startup.h"
+#include "runtime/errorreport.h"
+#include "runtime/startup.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,5 +1,5 @@
-#include "startup.h"
-#include "version.h"
+#include "runtime/startup.h"
+#include "runtime/version.h"
 
 #include <QApplication>
 #include <QFile>

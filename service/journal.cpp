@@ -1,5 +1,5 @@
-#include "journal.h"
-#include "protocol.h"
+#include "service/journal.h"
+#include "log/protocol.h"
 
 #include <syslog.h>
 #include <systemd/sd-journal.h>

@@ -7,8 +7,8 @@
 // caller controls (arguments, environment, standard streams, signals) may
 // change what it writes.
 
-#include "recorder.h"
-#include "server.h"
+#include "service/recorder.h"
+#include "service/server.h"
 
 #include <csignal>
 #include <cstdlib>

@@ -1,7 +1,7 @@
-#include "recorder.h"
-#include "logupdate.h"
-#include "io.h"
-#include "message.h"
+#include "service/recorder.h"
+#include "log/logupdate.h"
+#include "log/io.h"
+#include "log/message.h"
 
 #include <cerrno>
 #include <climits>

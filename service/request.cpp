@@ -1,5 +1,5 @@
-#include "request.h"
-#include "protocol.h"
+#include "service/request.h"
+#include "log/protocol.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
-#include "server.h"
-#include "io.h"
-#include "logupdate.h"
-#include "protocol.h"
-#include "request.h"
+#include "service/server.h"
+#include "log/io.h"
+#include "log/logupdate.h"
+#include "log/protocol.h"
+#include "service/request.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "journal.h"
-#include "sessionmarks.h"
+#include "service/journal.h"
+#include "service/sessionmarks.h"
 
 #include <chrono>
 #include <deque>

@@ -1,5 +1,5 @@
-#include "sessionmarks.h"
-#include "io.h"
+#include "service/sessionmarks.h"
+#include "log/io.h"
 
 #include <algorithm>
 #include <cctype>

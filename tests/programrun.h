@@ -2,7 +2,7 @@
 
 // Running the real programs from a test, and reading what they recorded.
 
-#include "accesslog.h"
+#include "log/accesslog.h"
 
 #include <QFile>
 #include <QProcess>

@@ -6,7 +6,7 @@
 set -uo pipefail
 
 source_dir=$1
-first=$2
+first=$(readlink -f "$2")
 out=$3
 source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 

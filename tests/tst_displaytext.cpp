@@ -1,4 +1,4 @@
-#include "displaytext.h"
+#include "logger/displaytext.h"
 
 #include <QTest>
 

@@ -1,6 +1,6 @@
-#include "form1.h"
-#include "startup.h"
-#include "textbox.h"
+#include "logger/form1.h"
+#include "runtime/startup.h"
+#include "logger/textbox.h"
 
 #include <QApplication>
 #include <QFile>

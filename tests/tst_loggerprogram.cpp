@@ -1,5 +1,5 @@
-#include "accesslog.h"
-#include "programrun.h"
+#include "log/accesslog.h"
+#include "tests/programrun.h"
 
 #include <QDeadlineTimer>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "logupdate.h"
+#include "log/logupdate.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "passwordhash.h"
+#include "viewer/gate/passwordhash.h"
 
 #include <QTest>
 

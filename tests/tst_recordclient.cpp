@@ -1,6 +1,6 @@
-#include "io.h"
-#include "recordclient.h"
-#include "request.h"
+#include "log/io.h"
+#include "log/recordclient.h"
+#include "service/request.h"
 
 #include <QTemporaryDir>
 #include <QTest>

@@ -1,4 +1,4 @@
-#include "programrun.h"
+#include "tests/programrun.h"
 
 #include <QFileInfo>
 #include <QTemporaryDir>

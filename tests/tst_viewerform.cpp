@@ -1,6 +1,6 @@
-#include "form1.h"
-#include "startup.h"
-#include "windowframe.h"
+#include "viewer/form1.h"
+#include "runtime/startup.h"
+#include "viewer/windowframe.h"
 
 #include <QAccessible>
 #include <QApplication>

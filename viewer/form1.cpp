@@ -1,7 +1,7 @@
-#include "form1.h"
+#include "viewer/form1.h"
 #include "ui_form1.h"
 
-#include "startup.h"
+#include "runtime/startup.h"
 
 #include <QApplication>
 #include <QCursor>

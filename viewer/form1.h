@@ -1,6 +1,6 @@
 #pragma once
 
-#include "passwordgate.h"
+#include "viewer/gate/passwordgate.h"
 
 #include <QTimer>
 #include <QVariant>

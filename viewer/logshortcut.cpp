@@ -1,4 +1,4 @@
-#include "logshortcut.h"
+#include "viewer/logshortcut.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
-#include "form1.h"
-#include "startup.h"
-#include "viewerconfig.h"
-#include "windowframe.h"
+#include "viewer/form1.h"
+#include "runtime/startup.h"
+#include "viewer/viewerconfig.h"
+#include "viewer/windowframe.h"
 
 #include <QApplication>
 

@@ -1,4 +1,4 @@
-#include "windowframe.h"
+#include "viewer/windowframe.h"
 
 #include <QMouseEvent>
 #include <QPainter>

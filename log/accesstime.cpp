@@ -1,4 +1,4 @@
-#include "accesstime.h"
+#include "log/accesstime.h"
 
 #include <ctime>
 

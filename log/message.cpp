@@ -1,4 +1,4 @@
-#include "message.h"
+#include "log/message.h"
 
 #include <cerrno>
 

@@ -1,4 +1,4 @@
-#include "accesslog.h"
+#include "log/accesslog.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "accesstime.h"
+#include "log/accesstime.h"
 
 #include <cstddef>
 #include <string>

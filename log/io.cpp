@@ -1,4 +1,4 @@
-#include "io.h"
+#include "log/io.h"
 
 #include <cerrno>
 #include <cstring>

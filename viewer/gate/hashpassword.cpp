@@ -8,7 +8,7 @@
 // (SOURCE_DATE_EPOCH set) derives it from that time and the version, so that
 // two builds of one source are the same bytes; otherwise it is random.
 
-#include "passwordhash.h"
+#include "viewer/gate/passwordhash.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>

@@ -1,6 +1,6 @@
-#include "passwordgate.h"
-#include "passwordhash.h"
-#include "builtinpassword.h"
+#include "viewer/gate/passwordgate.h"
+#include "viewer/gate/passwordhash.h"
+#include "viewer/gate/builtinpassword.h"
 
 PasswordGate::PasswordGate(const QByteArray &salt, const QByteArray &key, PasswordHash::Cost cost)
     : m_salt(salt), m_key(key), m_cost(cost)

@@ -1,5 +1,5 @@
-#include "recordclient.h"
-#include "message.h"
+#include "log/recordclient.h"
+#include "log/message.h"
 
 #include <cerrno>
 #include <charconv>

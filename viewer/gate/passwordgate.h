@@ -1,6 +1,6 @@
 #pragma once
 
-#include "passwordhash.h"
+#include "viewer/gate/passwordhash.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "mappedfile.h"
+#include "log/mappedfile.h"
 
 #include <chrono>
 #include <string>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "mappedfile.h"
-#include "protocol.h"
+#include "log/mappedfile.h"
+#include "log/protocol.h"
 
 #include <chrono>
 #include <cstddef>

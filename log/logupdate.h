@@ -1,7 +1,7 @@
 #pragma once
 
-#include "accesstime.h"
-#include "logfile.h"
+#include "log/accesstime.h"
+#include "log/logfile.h"
 
 #include <chrono>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "mappedfile.h"
+#include "log/mappedfile.h"
 
 #include <sys/mman.h>
 

@@ -1,7 +1,7 @@
-#include "logupdate.h"
-#include "accesslog.h"
-#include "logfile.h"
-#include "message.h"
+#include "log/logupdate.h"
+#include "log/accesslog.h"
+#include "log/logfile.h"
+#include "log/message.h"
 
 #include <new>
 

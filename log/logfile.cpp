@@ -1,6 +1,6 @@
-#include "logfile.h"
-#include "io.h"
-#include "message.h"
+#include "log/logfile.h"
+#include "log/io.h"
+#include "log/message.h"
 
 #include <cerrno>
 #include <climits>
