@@ -33,7 +33,7 @@ constexpr int Rounds = 5;
 void writeLog(const QString &path, int records)
 {
     std::string text;
-    text.reserve(std::size_t(records) * 23);
+    text.reserve(std::size_t(records) * AccessLog::FullLine);
     AccessTime at = *AccessTime::fromFields(1990, 1, 1, 8, 0, 0);
     for (int i = 0; i < records; ++i) {
         at = at.plusSeconds(3600 + std::int64_t(i) * 7919 % 30000);

@@ -28,11 +28,16 @@ bool isBlank(std::string_view line)
     return line.find_first_not_of(" \t\v\f\r") == std::string_view::npos;
 }
 
-// "#yyyy-MM-dd HH:mm:ss#" and CR LF.
-constexpr std::size_t FullLine = 23;
-
 // The three record forms, 'd' standing for any digit.
-constexpr std::string_view Forms[] = {"#dddd-dd-dd dd:dd:dd#", "#dddd-dd-dd#", "#dd:dd:dd#"};
+constexpr std::string_view DateAndClock = "#dddd-dd-dd dd:dd:dd#";
+constexpr std::string_view DateOnly = "#dddd-dd-dd#";
+constexpr std::string_view ClockOnly = "#dd:dd:dd#";
+constexpr std::string_view Forms[] = {DateAndClock, DateOnly, ClockOnly};
+static_assert(FullLine == DateAndClock.size() + LineEnd.size());
+
+// "yyyy-MM-dd" and where the clock starts in the full form.
+constexpr std::size_t DateLength = DateOnly.size() - 2;
+constexpr std::size_t ClockStart = DateAndClock.find(' ') + 1;
 
 bool beginsForm(std::string_view text, std::string_view form)
 {
@@ -69,7 +74,7 @@ public:
 private:
     std::optional<std::int64_t> day(const char *date);
 
-    char m_lastDate[10] = {};
+    char m_lastDate[DateLength] = {};
     std::optional<std::int64_t> m_lastDay;
     bool m_canonical = false;
 };
@@ -95,27 +100,29 @@ std::optional<std::int64_t> RecordReader::day(const char *date)
 std::optional<AccessTime> RecordReader::read(std::string_view literal)
 {
     const std::size_t size = literal.size();
-    if ((size != 21 && size != 12 && size != 10) || literal.front() != '#' || literal.back() != '#')
+    const bool full = size == DateAndClock.size();
+    if ((!full && size != DateOnly.size() && size != ClockOnly.size()) || literal.front() != '#'
+        || literal.back() != '#')
         return std::nullopt;
     const char *text = literal.data();
     std::int64_t days = 0;
-    if (size != 10) {
+    if (size != ClockOnly.size()) {
         const std::optional<std::int64_t> date = day(text + 1);
         if (!date)
             return std::nullopt;
         days = *date;
     }
-    if (size == 12) {
+    if (size == DateOnly.size()) {
         m_canonical = days != 0;
         return AccessTime::fromDay(days, 0, 0, 0);
     }
-    const char *clock = text + (size == 21 ? 12 : 1);
-    if ((size == 21 && text[11] != ' ') || clock[2] != ':' || clock[5] != ':')
+    const char *clock = text + (full ? ClockStart : 1);
+    if ((full && text[ClockStart - 1] != ' ') || clock[2] != ':' || clock[5] != ':')
         return std::nullopt;
     const int hour = twoDigits(clock);
     const int minute = twoDigits(clock + 3);
     const int second = twoDigits(clock + 6);
-    m_canonical = size == 10 || (days != 0 && (hour | minute | second) != 0);
+    m_canonical = !full || (days != 0 && (hour | minute | second) != 0);
     return AccessTime::fromDay(days, hour, minute, second);
 }
 
@@ -147,13 +154,14 @@ void appendRecord(std::string &out, AccessTime time)
         out += ':';
         appendDigits(out, seconds % 60, 2);
     }
-    out += "#\r\n";
+    out += '#';
+    out += LineEnd;
 }
 
 std::string serialize(const std::vector<AccessTime> &times)
 {
     std::string out;
-    out.reserve(times.size() * 23);
+    out.reserve(times.size() * FullLine);
     for (AccessTime time : times)
         appendRecord(out, time);
     return out;
@@ -162,16 +170,15 @@ std::string serialize(const std::vector<AccessTime> &times)
 Contents parse(std::string_view text)
 {
     Contents contents;
-    contents.times.reserve(text.size() / 23 + 1);
+    contents.times.reserve(text.size() / FullLine + 1);
     RecordReader reader;
     std::size_t lineNumber = 0;
     for (std::size_t start = 0; start < text.size();) {
         ++lineNumber;
         // The usual line, a full record and CR LF, needs no search for its
         // end: a literal that reads has no line end inside.
-        if (start + FullLine <= text.size() && text[start + FullLine - 2] == '\r'
-            && text[start + FullLine - 1] == '\n') {
-            if (const std::optional<AccessTime> time = reader.read(text.substr(start, FullLine - 2))) {
+        if (start + FullLine <= text.size() && text.substr(start + DateAndClock.size(), LineEnd.size()) == LineEnd) {
+            if (const std::optional<AccessTime> time = reader.read(text.substr(start, DateAndClock.size()))) {
                 contents.times.push_back(*time);
                 if (!reader.wasCanonical())
                     contents.layout = Layout::Irregular;

@@ -33,6 +33,11 @@ struct Contents
     bool hasTornTail() const { return tornTail != std::string_view::npos; }
 };
 
+// What ends every record, and the length of the usual line: a date, a
+// clock and the line end.
+inline constexpr std::string_view LineEnd = "\r\n";
+inline constexpr std::size_t FullLine = sizeof "#yyyy-MM-dd HH:mm:ss#" - 1 + LineEnd.size();
+
 Contents parse(std::string_view text);
 
 std::optional<AccessTime> parseRecord(std::string_view literal);

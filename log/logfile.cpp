@@ -163,19 +163,12 @@ bool LogFile::cutTo(std::size_t size)
 
 bool LogFile::append(std::string_view bytes)
 {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t put = ::pwrite(m_fd, bytes.data() + done, bytes.size() - done, m_size + off_t(done));
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return cutBack("Impossibile scrivere nel file", put < 0 ? errno : ENOSPC);
-        done += std::size_t(put);
-    }
+    if (::lseek(m_fd, m_size, SEEK_SET) != m_size || !Io::writeAll(m_fd, bytes))
+        return cutBack("Impossibile scrivere nel file", errno);
     // A record not on disk is no record: it goes, as after a failed write.
     if (::fsync(m_fd) != 0)
         return cutBack("Impossibile salvare su disco il file", errno);
-    m_size += off_t(done);
+    m_size += off_t(bytes.size());
     return true;
 }
 

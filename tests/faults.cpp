@@ -1,14 +1,16 @@
 // Preloaded into the recorder to make its writes fail the way a full disk
 // and a failing device together would. Chosen by TALLIX_FAULT, read before
 // main, since the recorder clears its environment first thing:
-//   torn-write: the first write to a file stores half of its bytes, the
-//   next one fails, and so does cutting the file back.
+//   torn-write: the first write to a regular file stores half of its
+//   bytes, the next one fails, and so does cutting the file back. Writes to
+//   pipes and terminals go through.
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include <dlfcn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -25,17 +27,17 @@ __attribute__((constructor)) void chooseFault()
 
 } // namespace
 
-extern "C" ssize_t pwrite(int fd, const void *buffer, size_t count, off_t offset)
+extern "C" ssize_t write(int fd, const void *buffer, size_t count)
 {
-    using Pwrite = ssize_t (*)(int, const void *, size_t, off_t);
-    static const auto real = reinterpret_cast<Pwrite>(::dlsym(RTLD_NEXT, "pwrite"));
-    if (tornWrite && ++writes == 1)
-        return real(fd, buffer, count / 2, offset);
-    if (tornWrite) {
-        errno = ENOSPC;
-        return -1;
-    }
-    return real(fd, buffer, count, offset);
+    using Write = ssize_t (*)(int, const void *, size_t);
+    static const auto real = reinterpret_cast<Write>(::dlsym(RTLD_NEXT, "write"));
+    struct stat file;
+    if (!tornWrite || ::fstat(fd, &file) != 0 || !S_ISREG(file.st_mode))
+        return real(fd, buffer, count);
+    if (++writes == 1)
+        return real(fd, buffer, count / 2);
+    errno = ENOSPC;
+    return -1;
 }
 
 extern "C" int ftruncate(int fd, off_t length)
