@@ -1,10 +1,14 @@
 # Sourced by the shell tests: counting and reporting failures.
 failures=0
+# A failed check: reported, and the script goes on to the next one.
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { local what=$1; shift; "$@" || fail "$what"; }
+# A failure the later checks cannot go on from.
+give_up() { fail "$*"; finish "$(basename "$0" .sh)"; }
 owner_mode() { stat -c '%U:%G %a' "$1"; }
 finish() {
     if ((failures)); then
-        echo "$failures check(s) failed"
+        echo "$1: $failures check(s) failed"
         exit 1
     fi
     echo "$1: all checks passed"

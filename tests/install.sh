@@ -11,9 +11,7 @@ tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; "$@" || fail "$what"; }
+source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 cache() { sed -n "s/^$1:[A-Z]*=//p" "$2/CMakeCache.txt"; }
 mode() { stat -c %a "$1"; }
 png_size() {
@@ -80,8 +78,4 @@ cmake --install "$build" --prefix "$private" >/dev/null
 check "log unchanged by a second install" cmp -s "$private_log" "$tmp/records"
 [ "$(mode "$private_log")" = 640 ] || fail "a second install changed the log's mode"
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "install: all checks passed"
+finish install

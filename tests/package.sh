@@ -10,9 +10,7 @@ out=$2
 project_version=$3
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; "$@" || fail "$what"; }
+source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 
 echo "== a clean copy of the tree"
 rm -rf "$out"
@@ -95,8 +93,4 @@ built=$out/tallix/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)
 bash "$tests/password_absent.sh" "$built/viewer/password" "$built" "$unpacked" ||
     fail "password found in the package"
 
-if ((failures)); then
-    echo "$failures check(s) failed"
-    exit 1
-fi
-echo "package: all checks passed: $deb"
+finish package

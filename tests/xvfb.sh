@@ -1,4 +1,4 @@
-# Sourced by the end-to-end tests, which define fail: start_xvfb WORK-DIR
+# Sourced by the end-to-end tests after helpers.sh: start_xvfb WORK-DIR
 # starts an X server of the test's own, without a window manager, and sets
 # xvfb to its process and x_display to its name (":N").
 start_xvfb() {
@@ -9,6 +9,6 @@ start_xvfb() {
         kill -0 "$xvfb" 2>/dev/null || break
         sleep 0.1
     done
-    [ -s "$1/display" ] || fail "Xvfb did not start: $(cat "$1/xvfb.log")"
+    [ -s "$1/display" ] || give_up "Xvfb did not start: $(cat "$1/xvfb.log")"
     x_display=:$(head -n 1 "$1/display")
 }
