@@ -1,18 +1,14 @@
 #include "log/accesslog.h"
 #include "tests/programrun.h"
 
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
-#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <memory>
-#include <vector>
 
 #include <grp.h>
 #include <pwd.h>
@@ -41,13 +37,6 @@ QString install(const QTemporaryDir &dir, const QByteArray &log)
     return program;
 }
 
-bool changed(const QByteArray &path, const struct stat &before)
-{
-    struct stat now;
-    return ::stat(path.constData(), &now) != 0 || now.st_ino != before.st_ino || now.st_size != before.st_size
-        || now.st_mtim.tv_sec != before.st_mtim.tv_sec || now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
-}
-
 QStringList entriesOf(const QTemporaryDir &dir)
 {
     return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -67,10 +56,6 @@ private slots:
     void recordsWithoutDisplay();
     void failedWriteLeavesLogUnchanged_data();
     void failedWriteLeavesLogUnchanged();
-    void killedWriterLeavesOldOrUpdatedLog_data();
-    void killedWriterLeavesOldOrUpdatedLog();
-    void concurrentStartsRecordEach_data();
-    void concurrentStartsRecordEach();
     void recordsKeepingOwnerAndMode_data();
     void recordsKeepingOwnerAndMode();
 };
@@ -224,89 +209,6 @@ void tst_LoggerProgram::failedWriteLeavesLogUnchanged()
     QVERIFY2(run.errors.contains(QFile::encodeName(logPath)), run.errors.constData());
     QCOMPARE(contentsOf(logPath), log);
     QCOMPARE(entriesOf(dir), entries);
-}
-
-void tst_LoggerProgram::killedWriterLeavesOldOrUpdatedLog_data()
-{
-    QTest::addColumn<QByteArray>("log");
-    QTest::addColumn<QByteArray>("kept");
-
-    // Large enough that reading and rewriting it takes a good part of a run.
-    const QByteArray canonical = QByteArray("#2002-02-02 17:41:51#\r\n").repeated(200'000);
-    QTest::newRow("canonical") << canonical << canonical;
-    QTest::newRow("to normalise") << QByteArray(canonical).replace("\r\n", "\n") << canonical;
-}
-
-void tst_LoggerProgram::killedWriterLeavesOldOrUpdatedLog()
-{
-    QFETCH(QByteArray, log);
-    QFETCH(QByteArray, kept);
-
-    QTemporaryDir dir;
-    QVERIFY(!install(dir, {}).isEmpty());
-    // The recorder is the one process that writes the log.
-    const QString recorder = dir.filePath(QStringLiteral("tallix-record"));
-    const QString logPath = dir.filePath(QStringLiteral("Date.txt"));
-
-    const QByteArray name = QFile::encodeName(logPath);
-    for (int attempt = 0; attempt < 40; ++attempt) {
-        QVERIFY(writeFile(logPath, log));
-        struct stat written;
-        QCOMPARE(::stat(name.constData(), &written), 0);
-        QProcess process;
-        startProgram(process, recorder);
-        QVERIFY(process.waitForStarted());
-        // Killed at a random moment, or at once when the log is seen to
-        // change, which is when an update that is not atomic would be torn.
-        const QDeadlineTimer deadline(QRandomGenerator::global()->bounded(40));
-        while (!deadline.hasExpired() && !changed(name, written)) { }
-        process.kill();
-        QVERIFY(process.waitForFinished());
-
-        const QByteArray after = contentsOf(logPath);
-        if (after != log) {
-            const std::optional<std::vector<AccessTime>> added = addedRecords(after, kept);
-            QVERIFY2(added && added->size() == 1,
-                     qPrintable(QStringLiteral("attempt %1: %2 bytes").arg(attempt).arg(after.size())));
-        }
-    }
-}
-
-void tst_LoggerProgram::concurrentStartsRecordEach_data()
-{
-    QTest::addColumn<QByteArray>("log");
-    QTest::addColumn<QByteArray>("kept");
-
-    QTest::newRow("canonical") << Canonical << Canonical;
-    // The first logger replaces the file the others are waiting on.
-    QTest::newRow("to normalise") << LfOnly << Canonical;
-}
-
-void tst_LoggerProgram::concurrentStartsRecordEach()
-{
-    QFETCH(QByteArray, log);
-    QFETCH(QByteArray, kept);
-
-    QTemporaryDir dir;
-    const QString program = install(dir, log);
-    QVERIFY(!program.isEmpty());
-
-    constexpr int Starts = 8;
-    const AccessTime start = systemNow();
-    std::vector<std::unique_ptr<QProcess>> processes;
-    for (int i = 0; i < Starts; ++i)
-        startProgram(*processes.emplace_back(std::make_unique<QProcess>()), program);
-    for (const auto &process : processes) {
-        const Run run = finish(*process);
-        QVERIFY2(run.exitCode == 0, run.errors.constData());
-    }
-
-    const std::optional<std::vector<AccessTime>> added =
-        addedRecords(contentsOf(dir.filePath(QStringLiteral("Date.txt"))), kept);
-    QVERIFY(added);
-    QCOMPARE(added->size(), std::size_t(Starts));
-    for (AccessTime time : *added)
-        QVERIFY(recordedSince(time, start));
 }
 
 void tst_LoggerProgram::recordsKeepingOwnerAndMode_data()

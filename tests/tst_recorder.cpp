@@ -1,11 +1,15 @@
 #include "tests/programrun.h"
 
+#include <QDeadlineTimer>
 #include <QFileInfo>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <cstdlib>
 #include <ctime>
+
+#include <sys/stat.h>
 
 class tst_Recorder : public QObject
 {
@@ -20,6 +24,8 @@ private slots:
     void closedStandardStreamsNeverReachTheLog();
     void doubleFaultIsRepairedByTheNextAccess();
     void escapeBytesNeverReachTheTerminal();
+    void killedWriterLeavesOldOrUpdatedLog_data();
+    void killedWriterLeavesOldOrUpdatedLog();
     void linksNoToolkit();
 
 private:
@@ -34,6 +40,13 @@ private:
 namespace {
 
 const QByteArray Earlier = "#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n";
+
+bool changed(const QByteArray &path, const struct stat &before)
+{
+    struct stat now;
+    return ::stat(path.constData(), &now) != 0 || now.st_ino != before.st_ino || now.st_size != before.st_size
+        || now.st_mtim.tv_sec != before.st_mtim.tv_sec || now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
+}
 
 } // namespace
 
@@ -152,6 +165,46 @@ void tst_Recorder::escapeBytesNeverReachTheTerminal()
     for (const char c : run.errors)
         QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20, run.errors.toPercentEncoding().constData());
     QCOMPARE(contentsOf(m_log), log);
+}
+
+void tst_Recorder::killedWriterLeavesOldOrUpdatedLog_data()
+{
+    QTest::addColumn<QByteArray>("log");
+    QTest::addColumn<QByteArray>("kept");
+
+    // Large enough that reading and rewriting it takes a good part of a run.
+    const QByteArray canonical = QByteArray("#2002-02-02 17:41:51#\r\n").repeated(200'000);
+    QTest::newRow("canonical") << canonical << canonical;
+    QTest::newRow("to normalise") << QByteArray(canonical).replace("\r\n", "\n") << canonical;
+}
+
+void tst_Recorder::killedWriterLeavesOldOrUpdatedLog()
+{
+    QFETCH(QByteArray, log);
+    QFETCH(QByteArray, kept);
+
+    const QByteArray name = QFile::encodeName(m_log);
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        QVERIFY(writeFile(m_log, log));
+        struct stat written;
+        QCOMPARE(::stat(name.constData(), &written), 0);
+        QProcess process;
+        startProgram(process, m_recorder);
+        QVERIFY(process.waitForStarted());
+        // Killed at a random moment, or at once when the log is seen to
+        // change, which is when an update that is not atomic would be torn.
+        const QDeadlineTimer deadline(QRandomGenerator::global()->bounded(40));
+        while (!deadline.hasExpired() && !changed(name, written)) { }
+        process.kill();
+        QVERIFY(process.waitForFinished());
+
+        const QByteArray after = contentsOf(m_log);
+        if (after != log) {
+            const std::optional<std::vector<AccessTime>> added = addedRecords(after, kept);
+            QVERIFY2(added && added->size() == 1,
+                     qPrintable(QStringLiteral("attempt %1: %2 bytes").arg(attempt).arg(after.size())));
+        }
+    }
 }
 
 void tst_Recorder::linksNoToolkit()
