@@ -1,5 +1,6 @@
 #include "logger/displaytext.h"
 
+#include <QRandomGenerator>
 #include <QTest>
 
 // The compiled patterns must agree with QLocale itself, for every locale
@@ -14,6 +15,7 @@ private slots:
     void partialForms();
     void showsSecondsButNoTimeZone_data();
     void showsSecondsButNoTimeZone();
+    void listingAgreesWithQLocaleInEveryLocale();
 };
 
 namespace {
@@ -30,6 +32,37 @@ const QList<QDateTime> samples = {
     {QDate(99, 7, 4), QTime(11, 59, 59)},
     {QDate(9999, 12, 31), QTime(12, 30, 0)},
 };
+
+// What QLocale itself writes for a record: the date alone at midnight, the
+// time alone on the zero date.
+QString byQLocale(const QLocale &locale, const DisplayText &display, AccessTime time)
+{
+    const AccessTime::Date day = time.date();
+    const QString date = locale.toString(QDate(day.year, day.month, day.day), display.datePattern());
+    const QString clock = locale.toString(QTime::fromMSecsSinceStartOfDay(time.secondOfDay() * 1000),
+                                          display.timePattern());
+    if (time.hasZeroDate())
+        return clock;
+    return time.isMidnight() ? date : date + u' ' + clock;
+}
+
+// Runs of records on one day, as a log has them, between jumps anywhere in
+// the four-digit years; midnights and zero-date records among them.
+std::vector<AccessTime> manyRecords()
+{
+    QRandomGenerator random(20021202);
+    std::vector<AccessTime> times;
+    const std::int64_t firstDay = *AccessTime::dayOf(1, 1, 1);
+    const std::int64_t lastDay = *AccessTime::dayOf(9999, 12, 31);
+    while (times.size() < 3000) {
+        const std::int64_t day = random.bounded(10) == 0 ? 0 : firstDay + std::int64_t(random.bounded(double(lastDay - firstDay + 1)));
+        for (int run = int(random.bounded(1, 6)); run > 0; --run) {
+            const int second = random.bounded(4) == 0 ? 0 : int(random.bounded(int(AccessTime::SecondsPerDay)));
+            times.push_back(*AccessTime::fromDay(day, second / 3600, second / 60 % 60, second % 60));
+        }
+    }
+    return times;
+}
 
 } // namespace
 
@@ -86,6 +119,28 @@ void tst_DisplayText::showsSecondsButNoTimeZone()
     const QString text = display(*AccessTime::fromFields(2002, 2, 2, 17, 41, 51));
     for (const QString &zone : {QStringLiteral("UTC"), QStringLiteral("GMT"), QStringLiteral("CET")})
         QVERIFY2(!text.contains(zone), qPrintable(text));
+}
+
+// The fast path the logger lists the log with, against QLocale record by
+// record, in every locale Qt knows.
+void tst_DisplayText::listingAgreesWithQLocaleInEveryLocale()
+{
+    const std::vector<AccessTime> times = manyRecords();
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    QVERIFY(locales.size() > 300);
+    for (const QLocale &locale : locales) {
+        const DisplayText display(locale);
+        const QStringList lines = display.listing(times).split(QStringLiteral("\r\n"));
+        QCOMPARE(lines.size(), qsizetype(times.size()) + 1);
+        QVERIFY(lines.last().isEmpty());
+        for (std::size_t i = 0; i < times.size(); ++i) {
+            const QString expected = byQLocale(locale, display, times[i]);
+            if (lines[qsizetype(i)] != expected)
+                QFAIL(qPrintable(QStringLiteral("%1, record %2: \"%3\", QLocale \"%4\"")
+                                     .arg(locale.name()).arg(i).arg(lines[qsizetype(i)], expected)));
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_DisplayText)
