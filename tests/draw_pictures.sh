@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The committed pictures must be what the generator draws: a change to a
+# drawing must come with its pictures, redrawn by the pictures target, and
+# the folder must hold no picture the list leaves out.
+# Usage: draw_pictures.sh GENERATOR PICTURES-DIR NAME...
+set -uo pipefail
+
+generator=$1
+pictures=$2
+shift 2
+source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
+
+drawn=$(mktemp -d)
+trap 'rm -rf "$drawn"' EXIT
+
+if ! "$generator" "$drawn" "$@"; then
+    fail "the generator failed"
+    finish draw_pictures
+fi
+for name in "$@"; do
+    if [ ! -f "$drawn/$name" ]; then
+        fail "$name was not drawn"
+    elif [ ! -f "$pictures/$name" ]; then
+        fail "$name is drawn but not in $pictures"
+    elif ! cmp -s "$drawn/$name" "$pictures/$name"; then
+        fail "$name differs from what the generator draws (the pictures target redraws it)"
+    fi
+done
+
+listed=" $* "
+for file in "$pictures"/*.png "$pictures"/*.svg; do
+    [ -e "$file" ] || continue
+    name=${file##*/}
+    [[ $listed == *" $name "* ]] || fail "$name is in $pictures but not in the list of pictures"
+done
+
+finish draw_pictures
