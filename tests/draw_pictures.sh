@@ -13,10 +13,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 drawn=$(mktemp -d)
 trap 'rm -rf "$drawn"' EXIT
 
-if ! "$generator" "$drawn" "$@"; then
-    fail "the generator failed"
-    finish draw_pictures
-fi
+"$generator" "$drawn" "$@" || give_up "the generator failed"
 for name in "$@"; do
     if [ ! -f "$drawn/$name" ]; then
         fail "$name was not drawn"
