@@ -3,12 +3,15 @@
 #include "pictures/draw/almond.h"
 
 #include <QColor>
+#include <QLineF>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPen>
 #include <QPointF>
 #include <QRadialGradient>
+
+#include <initializer_list>
 
 namespace blink {
 namespace {
@@ -58,6 +61,17 @@ void drawLidShadow(QPainter& painter)
     painter.drawPath(lid);
 }
 
+// The lid's edge and five lashes, in the same dark ink open or closed.
+void drawLidAndLashes(QPainter& painter, const QPainterPath& lid, std::initializer_list<QLineF> lashes)
+{
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(QColor(28, 14, 34), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.drawPath(lid);
+    painter.setPen(QPen(QColor(28, 14, 34), 1.2, Qt::SolidLine, Qt::RoundCap));
+    for (const QLineF& lash : lashes)
+        painter.drawLine(lash);
+}
+
 void drawOpenEye(QPainter& painter)
 {
     const QPainterPath outline = eyeOutline();
@@ -76,28 +90,16 @@ void drawOpenEye(QPainter& painter)
     painter.setBrush(Qt::white);
     painter.drawEllipse(QPointF(16.4, 17.2), 1.1, 1.1);
     painter.restore();
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(QColor(28, 14, 34), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawPath(outline);
-    painter.setPen(QPen(QColor(28, 14, 34), 1.2, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(11, 13.5), QPointF(9.5, 11));
-    painter.drawLine(QPointF(15, 11.6), QPointF(14.2, 8.8));
-    painter.drawLine(QPointF(19.5, 11.4), QPointF(19.8, 8.6));
-    painter.drawLine(QPointF(24, 12.6), QPointF(25.4, 10));
-    painter.drawLine(QPointF(27, 15), QPointF(29.2, 13.2));
+    drawLidAndLashes(painter, outline,
+                     {QLineF(11, 13.5, 9.5, 11), QLineF(15, 11.6, 14.2, 8.8), QLineF(19.5, 11.4, 19.8, 8.6),
+                      QLineF(24, 12.6, 25.4, 10), QLineF(27, 15, 29.2, 13.2)});
 }
 
 void drawClosedEye(QPainter& painter)
 {
-    painter.setBrush(Qt::NoBrush);
-    painter.setPen(QPen(QColor(28, 14, 34), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    painter.drawPath(closedLidLine());
-    painter.setPen(QPen(QColor(28, 14, 34), 1.2, Qt::SolidLine, Qt::RoundCap));
-    painter.drawLine(QPointF(11, 21.6), QPointF(9.6, 24));
-    painter.drawLine(QPointF(15, 22.7), QPointF(14.3, 25.4));
-    painter.drawLine(QPointF(19.5, 22.9), QPointF(19.8, 25.7));
-    painter.drawLine(QPointF(24, 22), QPointF(25.3, 24.5));
-    painter.drawLine(QPointF(27, 20.4), QPointF(29, 22.2));
+    drawLidAndLashes(painter, closedLidLine(),
+                     {QLineF(11, 21.6, 9.6, 24), QLineF(15, 22.7, 14.3, 25.4), QLineF(19.5, 22.9, 19.8, 25.7),
+                      QLineF(24, 22, 25.3, 24.5), QLineF(27, 20.4, 29, 22.2)});
 }
 
 } // namespace
