@@ -1,6 +1,7 @@
 #include "logger/form1.h"
 #include "runtime/startup.h"
 #include "logger/textbox.h"
+#include "tests/screenshot.h"
 
 #include <QApplication>
 #include <QFile>
@@ -17,6 +18,7 @@ class tst_LoggerForm : public QObject
 private slots:
     void initTestCase();
     void init();
+    void screenshot();
     void layout_data();
     void layout();
     void windowAndStacking();
@@ -59,6 +61,17 @@ QByteArray tst_LoggerForm::readLog() const
 {
     QFile file(m_log);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The card as shown for its second, held open; the listing stays hidden
+// whatever the log holds.
+void tst_LoggerForm::screenshot()
+{
+    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    form.findChild<QTimer *>("Timer1")->stop();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    VERIFY_SCREENSHOT(form.grab().toImage(), "logger-form1");
 }
 
 void tst_LoggerForm::layout_data()

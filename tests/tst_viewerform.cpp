@@ -1,12 +1,14 @@
 #include "viewer/form1.h"
 #include "runtime/startup.h"
 #include "viewer/windowframe.h"
+#include "tests/screenshot.h"
 
 #include <QAccessible>
 #include <QApplication>
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFont>
 #include <QFontInfo>
 #include <QInputDialog>
 #include <QLabel>
@@ -32,6 +34,7 @@ private slots:
     void cleanup();
     void gate_data();
     void gate();
+    void screenshot();
     void layout();
     void controls_data();
     void controls();
@@ -110,6 +113,8 @@ void tst_viewerform::initTestCase()
     qputenv("PATH", QFile::encodeName(m_bin.path()) + ':' + qgetenv("PATH"));
 
     Runtime::identify(*qApp, Form1::Title, QStringLiteral("vistrel"), QStringLiteral("io.github.tallix.Vistrel"));
+    // Qt's own style, whatever the environment asks for: the screenshot's.
+    QApplication::setStyle(QStringLiteral("Fusion"));
     QFile passwordFile(qEnvironmentVariable("TALLIX_PASSWORD_FILE"));
     QVERIFY2(passwordFile.open(QIODevice::ReadOnly), "TALLIX_PASSWORD_FILE must name the build's password");
     m_password = QString::fromUtf8(passwordFile.readAll());
@@ -183,6 +188,19 @@ void tst_viewerform::gate()
     QCOMPARE(cancelText, QStringLiteral("Annulla"));
     const QWidgetList windows = QApplication::topLevelWidgets();
     QVERIFY(std::none_of(windows.cbegin(), windows.cend(), [](QWidget *w) { return w->isVisible(); }));
+}
+
+// Shown and active, the eye open and held.
+void tst_viewerform::screenshot()
+{
+    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
+    child<QTimer>(form, "Timer1")->stop();
+    form.Timer1_Timer();
+    // The shortcut's name is in the desktop's font; a fixed one draws it the
+    // same on every machine.
+    form.setFont(QFont(QStringLiteral("Liberation Sans"), 9));
+    QVERIFY(showAndActivate(form));
+    VERIFY_SCREENSHOT(form.grab().toImage(), "viewer-form1");
 }
 
 void tst_viewerform::layout()
