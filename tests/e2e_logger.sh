@@ -12,26 +12,22 @@ work=$(mktemp -d)
 xvfb=
 logger=
 
-fail() {
-    echo "e2e_logger: $*" >&2
-    [ -s "$work/stderr" ] && { echo "--- tallix stderr:" >&2; cat "$work/stderr" >&2; }
-    exit 1
-}
-
 cleanup() {
+    [ -s "$work/stderr" ] && { echo "--- tallix stderr:"; cat "$work/stderr"; }
     [ -n "$logger" ] && kill "$logger" 2>/dev/null
     [ -n "$xvfb" ] && kill "$xvfb" 2>/dev/null && wait "$xvfb" 2>/dev/null
     rm -rf "$work"
 }
 trap cleanup EXIT
 
+source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 start_xvfb "$work"
 export DISPLAY=$x_display
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 mkdir "$work/app"
-cp "$tallix" "$recorder" "$work/app/" || fail "cannot copy $tallix and $recorder"
+cp "$tallix" "$recorder" "$work/app/" || give_up "cannot copy $tallix and $recorder"
 log=$work/app/Date.txt
 printf '#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n' >"$log"
 cp "$log" "$work/before"
@@ -41,28 +37,29 @@ today=$(date +%F)
 logger=$!
 
 window=$(timeout 5 xdotool search --sync --onlyvisible --name '^Form1$' | head -n 1)
-[ -n "$window" ] || fail "no visible window titled Form1 within 5 s"
-[ "$(xdotool getwindowname "$window")" = Form1 ] || fail "window $window is not titled exactly Form1"
+[ -n "$window" ] || give_up "no visible window titled Form1 within 5 s"
+[ "$(xdotool getwindowname "$window")" = Form1 ] || give_up "window $window is not titled exactly Form1"
 
 # Give the card a moment to paint before it is captured.
 sleep 0.3
-mkdir -p "$shots" || fail "cannot create $shots"
-/usr/bin/import -window root "$shots/logger.png" || fail "screenshot failed"
+mkdir -p "$shots" || give_up "cannot create $shots"
+/usr/bin/import -window root "$shots/logger.png" || give_up "screenshot failed"
 
 for _ in $(seq 50); do
     kill -0 "$logger" 2>/dev/null || break
     sleep 0.1
 done
-kill -0 "$logger" 2>/dev/null && fail "tallix still running 5 s after its window appeared"
+kill -0 "$logger" 2>/dev/null && give_up "tallix still running 5 s after its window appeared"
 wait "$logger"
 status=$?
 logger=
-[ "$status" -eq 0 ] || fail "tallix exited with status $status"
+[ "$status" -eq 0 ] || give_up "tallix exited with status $status"
 
 old_size=$(stat -c %s "$work/before")
-head -c "$old_size" "$log" | cmp -s - "$work/before" || fail "earlier records changed"
+head -c "$old_size" "$log" | cmp -s - "$work/before" || give_up "earlier records changed"
 added=$(tail -c +"$((old_size + 1))" "$log"; printf x)
 added=${added%x}
 record_form="^#($today|$(date +%F))( [0-2][0-9]:[0-5][0-9]:[0-5][0-9])?#"$'\r\n''$'
-[[ $added =~ $record_form ]] || fail "added text is not one record of today: $(printf %q "$added")"
-echo "e2e_logger: recorded ${added%$'\r\n'}; screenshot in $shots/logger.png"
+[[ $added =~ $record_form ]] || give_up "added text is not one record of today: $(printf %q "$added")"
+echo "recorded ${added%$'\r\n'}; screenshot in $shots/logger.png"
+finish e2e_logger
