@@ -8,10 +8,10 @@
 //                                throwaway system only
 
 #include "log/accesslog.h"
+#include "log/protocol.h"
 #include "logger/accessrecorder.h"
 #include "logger/displaytext.h"
 #include "viewer/gate/passwordgate.h"
-#include "log/protocol.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -40,7 +40,8 @@ void writeLog(const QString &path, int records)
         AccessLog::appendRecord(text, at);
     }
     QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text.data(), qint64(text.size())) != qint64(text.size()))
+    if (!file.open(QIODevice::WriteOnly)
+        || file.write(text.data(), qint64(text.size())) != qint64(text.size()))
         qFatal("cannot write %s", qPrintable(path));
 }
 
@@ -129,8 +130,8 @@ int main(int argc, char *argv[])
         }
         const double updateMs = median(updates);
         const double copyMs = median(copies);
-        std::printf("%d records: update %.1f ms, copy %.1f ms, ratio %.2f\n", records, updateMs,
-                    copyMs, updateMs / copyMs);
+        std::printf("%d records: update %.1f ms, copy %.1f ms, ratio %.2f\n", records, updateMs, copyMs,
+                    updateMs / copyMs);
     }
     if (!service)
         timeTheGate();

@@ -177,7 +177,8 @@ Contents parse(std::string_view text)
         ++lineNumber;
         // The usual line, a full record and CR LF, needs no search for its
         // end: a literal that reads has no line end inside.
-        if (start + FullLine <= text.size() && text.substr(start + DateAndClock.size(), LineEnd.size()) == LineEnd) {
+        if (start + FullLine <= text.size()
+            && text.substr(start + DateAndClock.size(), LineEnd.size()) == LineEnd) {
             if (const std::optional<AccessTime> time = reader.read(text.substr(start, DateAndClock.size()))) {
                 contents.times.push_back(*time);
                 if (!reader.wasCanonical())

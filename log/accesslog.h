@@ -13,16 +13,16 @@
 namespace AccessLog {
 
 enum class Layout {
-    Canonical,        // reads back byte for byte as it would be written
-    Unterminated,     // canonical but for the CR LF after the last record
-    Irregular,        // LF line ends, blank lines or long forms to normalise
+    Canonical,    // reads back byte for byte as it would be written
+    Unterminated, // canonical but for the CR LF after the last record
+    Irregular,    // LF line ends, blank lines or long forms to normalise
 };
 
 struct Contents
 {
     std::vector<AccessTime> times;
     Layout layout = Layout::Canonical;
-    std::size_t badLine = 0;    // 1-based line that is not a date literal, 0 if none
+    std::size_t badLine = 0; // 1-based line that is not a date literal, 0 if none
     std::string badText;
     // Where an interrupted write's leftover begins: a last line with no line
     // end that is only the start of a record, or only NUL bytes. The text

@@ -51,8 +51,8 @@ std::optional<std::int64_t> AccessTime::dayOf(int year, int month, int day)
     return daysFromCivil(year, month, day) - ZeroDate;
 }
 
-std::optional<AccessTime> AccessTime::fromFields(int year, int month, int day,
-                                                 int hour, int minute, int second)
+std::optional<AccessTime> AccessTime::fromFields(int year, int month, int day, int hour, int minute,
+                                                 int second)
 {
     const std::optional<std::int64_t> days = dayOf(year, month, day);
     if (!days)
@@ -68,8 +68,8 @@ std::optional<AccessTime> AccessTime::now()
         return std::nullopt;
     // A leap second reads as the last second of its minute.
     const int second = local.tm_sec > 59 ? 59 : local.tm_sec;
-    return fromFields(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                      local.tm_min, second);
+    return fromFields(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                      second);
 }
 
 AccessTime::Date AccessTime::date() const

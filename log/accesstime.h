@@ -21,8 +21,8 @@ public:
     constexpr AccessTime() = default;
 
     // Years 0001 to 9999 only: a record has four digits for the year.
-    static std::optional<AccessTime> fromFields(int year, int month, int day,
-                                                int hour, int minute, int second);
+    static std::optional<AccessTime> fromFields(int year, int month, int day, int hour, int minute,
+                                                int second);
     static std::optional<std::int64_t> dayOf(int year, int month, int day);
     // Days since the zero date; for a day already known to be valid.
     static constexpr std::optional<AccessTime> fromDay(std::int64_t days, int hour, int minute, int second)

@@ -70,7 +70,8 @@ bool LogFile::open(std::chrono::milliseconds patience)
     char target[PATH_MAX];
     if (!::realpath(m_path.c_str(), target)) {
         if (errno == ENOENT) {
-            m_error = "File non trovato: " + Message::escaped(m_path) + " (il registro degli accessi non esiste)";
+            m_error =
+                "File non trovato: " + Message::escaped(m_path) + " (il registro degli accessi non esiste)";
             return false;
         }
         return fail("Impossibile aprire il file", errno);
@@ -126,7 +127,8 @@ bool LogFile::waitForLock(int fd, std::chrono::steady_clock::time_point deadline
         if (errno != EWOULDBLOCK && errno != EINTR)
             return fail("Impossibile bloccare il file", errno);
         if (std::chrono::steady_clock::now() >= deadline) {
-            m_error = "Il file " + Message::escaped(m_path) + " è occupato da un'altra registrazione da più di "
+            m_error = "Il file " + Message::escaped(m_path)
+                + " è occupato da un'altra registrazione da più di "
                 + std::to_string(m_patience.count() / 1000) + " secondi";
             return false;
         }
@@ -141,7 +143,8 @@ bool LogFile::read(std::string_view &contents)
     if (::fstat(m_fd, &status) != 0)
         return fail("Impossibile leggere il file", errno, Unchanged);
     if (!S_ISREG(status.st_mode)) {
-        m_error = "Il file " + Message::escaped(m_path) + " non è un file regolare; " + std::string(Unchanged);
+        m_error =
+            "Il file " + Message::escaped(m_path) + " non è un file regolare; " + std::string(Unchanged);
         return false;
     }
     m_size = status.st_size;
@@ -198,7 +201,8 @@ LogFile::Replacement LogFile::replace(std::string_view contents)
     // A file of our own keeps its owner without fchown, which a service's
     // system call filter may forbid.
     const bool ownOwner = status.st_uid == ::geteuid() && status.st_gid == ::getegid();
-    if ((!ownOwner && ::fchown(fd, status.st_uid, status.st_gid) != 0) || ::fchmod(fd, status.st_mode & 07777) != 0) {
+    if ((!ownOwner && ::fchown(fd, status.st_uid, status.st_gid) != 0)
+        || ::fchmod(fd, status.st_mode & 07777) != 0) {
         discard();
         return Replacement::Impossible;
     }

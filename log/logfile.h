@@ -54,7 +54,7 @@ private:
     bool fail(std::string_view what, int error, std::string_view consequence = {});
 
     std::string m_path;
-    std::string m_target;    // the file itself, where m_path is a link
+    std::string m_target; // the file itself, where m_path is a link
     int m_fd = -1;
     int m_lockFd = -1;
     off_t m_size = 0;

@@ -20,7 +20,8 @@ std::string shown(std::string_view text)
 std::string badRecordMessage(const std::string &path, const AccessLog::Contents &contents)
 {
     return "Il file " + Message::escaped(path) + " non contiene una data valida alla riga "
-        + std::to_string(contents.badLine) + ": " + shown(contents.badText) + "; il file non è stato modificato";
+        + std::to_string(contents.badLine) + ": " + shown(contents.badText)
+        + "; il file non è stato modificato";
 }
 
 } // namespace
@@ -64,8 +65,10 @@ bool LogUpdate::update(const Clock &clock)
         return false;
     }
     if (contents.hasTornTail()) {
-        m_notice = "Il file " + Message::escaped(m_logPath) + " terminava con una riga incompleta, lasciata da "
-            "una scrittura interrotta: " + shown(old.substr(contents.tornTail)) + "; la riga è stata eliminata";
+        m_notice = "Il file " + Message::escaped(m_logPath)
+            + " terminava con una riga incompleta, lasciata da "
+              "una scrittura interrotta: "
+            + shown(old.substr(contents.tornTail)) + "; la riga è stata eliminata";
         old = old.substr(0, contents.tornTail);
     }
 

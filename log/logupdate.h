@@ -43,7 +43,7 @@ private:
     std::string m_logPath;
     LogFile m_file;
     std::string_view m_records;
-    std::string m_normalised;    // the records, where the log's own bytes are not their file form
+    std::string m_normalised; // the records, where the log's own bytes are not their file form
     std::string m_record;
     std::size_t m_recordOffset = 0;
     std::string m_notice;

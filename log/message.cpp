@@ -27,26 +27,45 @@ std::string escaped(std::string_view text)
 std::string systemError(int error)
 {
     switch (error) {
-    case ENOENT: return "file o cartella inesistente";
-    case EACCES: return "permesso negato";
-    case EPERM: return "operazione non permessa";
-    case ENOSPC: return "spazio esaurito sul dispositivo";
-    case EDQUOT: return "quota del disco superata";
-    case EFBIG: return "file troppo grande";
-    case EROFS: return "file system in sola lettura";
-    case EIO: return "errore di input/output";
-    case ENOMEM: return "memoria insufficiente";
-    case EISDIR: return "è una cartella";
-    case ENOTDIR: return "un componente del percorso non è una cartella";
-    case ELOOP: return "troppi collegamenti simbolici";
-    case ENAMETOOLONG: return "nome di file troppo lungo";
+    case ENOENT:
+        return "file o cartella inesistente";
+    case EACCES:
+        return "permesso negato";
+    case EPERM:
+        return "operazione non permessa";
+    case ENOSPC:
+        return "spazio esaurito sul dispositivo";
+    case EDQUOT:
+        return "quota del disco superata";
+    case EFBIG:
+        return "file troppo grande";
+    case EROFS:
+        return "file system in sola lettura";
+    case EIO:
+        return "errore di input/output";
+    case ENOMEM:
+        return "memoria insufficiente";
+    case EISDIR:
+        return "è una cartella";
+    case ENOTDIR:
+        return "un componente del percorso non è una cartella";
+    case ELOOP:
+        return "troppi collegamenti simbolici";
+    case ENAMETOOLONG:
+        return "nome di file troppo lungo";
     case EMFILE:
-    case ENFILE: return "troppi file aperti";
-    case ETXTBSY: return "file in uso";
-    case EINVAL: return "argomento non valido";
-    case EBADF: return "descrittore di file non valido";
-    case EOVERFLOW: return "valore troppo grande";
-    default: return "errore di sistema " + std::to_string(error);
+    case ENFILE:
+        return "troppi file aperti";
+    case ETXTBSY:
+        return "file in uso";
+    case EINVAL:
+        return "argomento non valido";
+    case EBADF:
+        return "descrittore di file non valido";
+    case EOVERFLOW:
+        return "valore troppo grande";
+    default:
+        return "errore di sistema " + std::to_string(error);
     }
 }
 

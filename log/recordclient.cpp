@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -85,9 +85,9 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
         const int error = errno;
         ::close(fd);
         return fail("Il servizio di registrazione degli accessi non è in funzione ("
-                    + Message::escaped(m_socketPath) + ": " + Message::systemError(error) + "): "
-                    + std::string(NotRecorded) + ". L'amministratore può avviarlo con «systemctl start "
-                    + Protocol::SocketUnit + "».");
+                    + Message::escaped(m_socketPath) + ": " + Message::systemError(error)
+                    + "): " + std::string(NotRecorded)
+                    + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnit + "».");
     }
     const bool exchanged = exchange(fd, line, deadline);
     ::close(fd);
@@ -120,7 +120,8 @@ bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point dea
         message.msg_control = control;
         message.msg_controllen = sizeof control;
         const ssize_t got = ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
-        for (cmsghdr *part = got >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; part; part = CMSG_NXTHDR(&message, part)) {
+        for (cmsghdr *part = got >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; part;
+             part = CMSG_NXTHDR(&message, part)) {
             if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_RIGHTS && m_logFd < 0)
                 std::memcpy(&m_logFd, CMSG_DATA(part), sizeof m_logFd);
         }
@@ -163,7 +164,8 @@ bool RecordClient::takeReply(const std::string &reply)
         return malformed();
     if (status == Protocol::Error)
         return fail(std::string(header));
-    if (status != Protocol::Ok || reply.size() != end + 1 || (bytes > 0 && (m_logFd < 0 || !mapRecords(bytes))))
+    if (status != Protocol::Ok || reply.size() != end + 1
+        || (bytes > 0 && (m_logFd < 0 || !mapRecords(bytes))))
         return malformed();
     m_notice = header;
     return true;
@@ -172,5 +174,6 @@ bool RecordClient::takeReply(const std::string &reply)
 bool RecordClient::mapRecords(std::size_t bytes)
 {
     struct stat status;
-    return ::fstat(m_logFd, &status) == 0 && std::uint64_t(status.st_size) >= bytes && m_records.map(m_logFd, bytes);
+    return ::fstat(m_logFd, &status) == 0 && std::uint64_t(status.st_size) >= bytes
+        && m_records.map(m_logFd, bytes);
 }

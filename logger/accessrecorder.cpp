@@ -1,8 +1,8 @@
 #include "logger/accessrecorder.h"
 #include "log/accesslog.h"
-#include "logger/displaytext.h"
 #include "log/mappedfile.h"
 #include "log/recordclient.h"
+#include "logger/displaytext.h"
 
 #include <QFile>
 #include <QProcess>
@@ -83,7 +83,8 @@ bool AccessRecorder::askService(const DisplayText &display)
     m_listing = display.listing(AccessLog::parse(client.records()).times);
     if (client.omitted() > 0)
         m_listing += QStringLiteral("(elenco interrotto: altri %L1 byte di record del registro non sono "
-                                    "elencati)\r\n").arg(qulonglong(client.omitted()));
+                                    "elencati)\r\n")
+                         .arg(qulonglong(client.omitted()));
     return true;
 }
 
@@ -92,7 +93,8 @@ bool AccessRecorder::runProgram(const DisplayText &display)
     RecordsFile records;
     if (!records.isOpen()) {
         m_error = QStringLiteral("Impossibile preparare la lettura dei record: %1; l'accesso non è stato "
-                                 "registrato").arg(qt_error_string(errno));
+                                 "registrato")
+                      .arg(qt_error_string(errno));
         return false;
     }
     if (!runRecorder(records.path()))
@@ -100,7 +102,8 @@ bool AccessRecorder::runProgram(const DisplayText &display)
     std::string_view text;
     if (!records.contents(text)) {
         m_error = QStringLiteral("L'accesso è stato registrato, ma i record precedenti non possono essere "
-                                 "letti: %1").arg(qt_error_string(errno));
+                                 "letti: %1")
+                      .arg(qt_error_string(errno));
         return false;
     }
     m_listing = display.listing(AccessLog::parse(text).times);
@@ -122,14 +125,17 @@ bool AccessRecorder::runRecorder(const QString &output)
         recorder.kill();
         recorder.waitForFinished();
         m_error = QStringLiteral("%1 non ha terminato entro %2 secondi; l'accesso potrebbe non essere "
-                                 "stato registrato").arg(m_path).arg(Patience / 1000);
+                                 "stato registrato")
+                      .arg(m_path)
+                      .arg(Patience / 1000);
         return false;
     }
     const QString said = messageOf(recorder.readAllStandardError());
     if (recorder.exitStatus() != QProcess::NormalExit || recorder.exitCode() != 0) {
         m_error = !said.isEmpty() ? said
                                   : QStringLiteral("%1 è terminato in modo anomalo; l'accesso potrebbe "
-                                                   "non essere stato registrato").arg(m_path);
+                                                   "non essere stato registrato")
+                                        .arg(m_path);
         return false;
     }
     m_notice = said;

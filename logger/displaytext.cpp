@@ -30,8 +30,7 @@ int repeatCount(const QString &pattern, qsizetype from)
 } // namespace
 
 DisplayText::DisplayText(const QLocale &locale)
-    : m_locale(locale),
-      m_datePattern(locale.dateFormat(QLocale::ShortFormat)),
+    : m_locale(locale), m_datePattern(locale.dateFormat(QLocale::ShortFormat)),
       m_timePattern(withoutTimeZone(locale.timeFormat(QLocale::LongFormat))),
       m_amPm{{locale.amText().toLower(), locale.pmText().toLower()},
              {locale.amText().toUpper(), locale.pmText().toUpper()}}
@@ -146,9 +145,9 @@ std::optional<DisplayText::FixedTime> DisplayText::fixedForm(const Tokens &token
     FixedTime form;
     for (const Token &token : tokens) {
         qsizetype *field = token.field == Field::Hour ? &form.hour
-                         : token.field == Field::Minute ? &form.minute
-                         : token.field == Field::Second ? &form.second
-                                                          : nullptr;
+            : token.field == Field::Minute            ? &form.minute
+            : token.field == Field::Second            ? &form.second
+                                                      : nullptr;
         if (token.field == Field::Literal) {
             form.text += token.text;
         } else if (field && *field < 0 && token.width == 2) {
@@ -172,12 +171,24 @@ int DisplayText::longest(const Tokens &tokens) const
     int size = 0;
     for (const Token &token : tokens) {
         switch (token.field) {
-        case Field::Literal: size += int(token.text.size()); break;
-        case Field::Year: size += 4; break;
-        case Field::DayName: size += longestOf(m_dayNames[token.width]); break;
-        case Field::MonthName: size += longestOf(m_monthNames[token.width]); break;
-        case Field::AmPm: size += longestOf({m_amPm[token.width][0], m_amPm[token.width][1]}); break;
-        default: size += 2; break;
+        case Field::Literal:
+            size += int(token.text.size());
+            break;
+        case Field::Year:
+            size += 4;
+            break;
+        case Field::DayName:
+            size += longestOf(m_dayNames[token.width]);
+            break;
+        case Field::MonthName:
+            size += longestOf(m_monthNames[token.width]);
+            break;
+        case Field::AmPm:
+            size += longestOf({m_amPm[token.width][0], m_amPm[token.width][1]});
+            break;
+        default:
+            size += 2;
+            break;
         }
     }
     return size;
@@ -275,7 +286,6 @@ void DisplayText::appendWithQLocale(QString &out, AccessTime time, QStringView a
     out += after;
 }
 
-
 char16_t *DisplayText::writeNumber(char16_t *to, int value, int width) const
 {
     if (value < 100 && width == 2)
@@ -307,14 +317,29 @@ char16_t *DisplayText::writeDate(char16_t *to, AccessTime time) const
     const auto [year, month, day] = time.date();
     for (const Token &token : m_dateTokens) {
         switch (token.field) {
-        case Field::Day: to = writeNumber(to, day, token.width); break;
-        case Field::Month: to = writeNumber(to, month, token.width); break;
-        case Field::Year: to = writeNumber(to, year, 4); break;
-        case Field::TwoDigitYear: to = writeNumber(to, year % 100, 2); break;
-        case Field::DayName: to = put(to, m_dayNames[token.width].at(time.dayOfWeek() - 1)); break;
-        case Field::MonthName: to = put(to, m_monthNames[token.width].at(month - 1)); break;
-        case Field::Literal: to = put(to, token.text); break;
-        default: break;
+        case Field::Day:
+            to = writeNumber(to, day, token.width);
+            break;
+        case Field::Month:
+            to = writeNumber(to, month, token.width);
+            break;
+        case Field::Year:
+            to = writeNumber(to, year, 4);
+            break;
+        case Field::TwoDigitYear:
+            to = writeNumber(to, year % 100, 2);
+            break;
+        case Field::DayName:
+            to = put(to, m_dayNames[token.width].at(time.dayOfWeek() - 1));
+            break;
+        case Field::MonthName:
+            to = put(to, m_monthNames[token.width].at(month - 1));
+            break;
+        case Field::Literal:
+            to = put(to, token.text);
+            break;
+        default:
+            break;
         }
     }
     return to;
@@ -326,9 +351,9 @@ char16_t *DisplayText::writeTime(char16_t *to, int secondOfDay) const
     if (m_fixedTime) {
         char16_t *const start = to;
         to = put(to, m_fixedTime->text);
-        for (const auto &[at, value] : {std::pair(m_fixedTime->hour, hour),
-                                       std::pair(m_fixedTime->minute, secondOfDay / 60 % 60),
-                                       std::pair(m_fixedTime->second, secondOfDay % 60)}) {
+        for (const auto &[at, value] :
+             {std::pair(m_fixedTime->hour, hour), std::pair(m_fixedTime->minute, secondOfDay / 60 % 60),
+              std::pair(m_fixedTime->second, secondOfDay % 60)}) {
             if (at >= 0)
                 putTwoDigits(start + at, value, m_zeroDigit);
         }
@@ -336,13 +361,26 @@ char16_t *DisplayText::writeTime(char16_t *to, int secondOfDay) const
     }
     for (const Token &token : m_timeTokens) {
         switch (token.field) {
-        case Field::Hour: to = writeNumber(to, hour, token.width); break;
-        case Field::Hour12: to = writeNumber(to, hour % 12 == 0 ? 12 : hour % 12, token.width); break;
-        case Field::Minute: to = writeNumber(to, secondOfDay / 60 % 60, token.width); break;
-        case Field::Second: to = writeNumber(to, secondOfDay % 60, token.width); break;
-        case Field::AmPm: to = put(to, m_amPm[token.width][hour < 12 ? 0 : 1]); break;
-        case Field::Literal: to = put(to, token.text); break;
-        default: break;
+        case Field::Hour:
+            to = writeNumber(to, hour, token.width);
+            break;
+        case Field::Hour12:
+            to = writeNumber(to, hour % 12 == 0 ? 12 : hour % 12, token.width);
+            break;
+        case Field::Minute:
+            to = writeNumber(to, secondOfDay / 60 % 60, token.width);
+            break;
+        case Field::Second:
+            to = writeNumber(to, secondOfDay % 60, token.width);
+            break;
+        case Field::AmPm:
+            to = put(to, m_amPm[token.width][hour < 12 ? 0 : 1]);
+            break;
+        case Field::Literal:
+            to = put(to, token.text);
+            break;
+        default:
+            break;
         }
     }
     return to;

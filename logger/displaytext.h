@@ -30,8 +30,18 @@ public:
 
 private:
     enum class Field {
-        Literal, Day, DayName, Month, MonthName, Year, TwoDigitYear,
-        Hour, Hour12, Minute, Second, AmPm,
+        Literal,
+        Day,
+        DayName,
+        Month,
+        MonthName,
+        Year,
+        TwoDigitYear,
+        Hour,
+        Hour12,
+        Minute,
+        Second,
+        AmPm,
     };
     struct Token
     {
@@ -46,7 +56,7 @@ private:
     struct FixedTime
     {
         QString text;
-        qsizetype hour = -1;    // where each field's digits go, -1 if absent
+        qsizetype hour = -1; // where each field's digits go, -1 if absent
         qsizetype minute = -1;
         qsizetype second = -1;
     };
@@ -71,10 +81,10 @@ private:
     Tokens m_dateTokens;
     Tokens m_timeTokens;
     std::optional<FixedTime> m_fixedTime;
-    int m_longest = 0;            // 0 where QLocale itself must format
+    int m_longest = 0; // 0 where QLocale itself must format
     char16_t m_zeroDigit = u'0';
-    QString m_amPm[2][2];         // [lower, upper case][morning, afternoon]
-    QStringList m_dayNames[2];    // [short, long], Monday first
+    QString m_amPm[2][2];      // [lower, upper case][morning, afternoon]
+    QStringList m_dayNames[2]; // [short, long], Monday first
     QStringList m_monthNames[2];
     // Consecutive records mostly share their day.
     mutable std::optional<std::int64_t> m_cachedDay;

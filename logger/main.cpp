@@ -1,5 +1,5 @@
-#include "logger/form1.h"
 #include "log/protocol.h"
+#include "logger/form1.h"
 #include "runtime/startup.h"
 
 #include <QApplication>
@@ -14,7 +14,8 @@ int main(int argc, char *argv[])
 #ifdef TALLIX_RECORDING_SERVICE
     Logger::Form1 form(AccessRecorder::Via::Service, QString::fromLatin1(Protocol::SocketPath));
 #else
-    Logger::Form1 form(AccessRecorder::Via::Program, Runtime::programDirectory() + QStringLiteral("/tallix-record"));
+    Logger::Form1 form(AccessRecorder::Via::Program,
+                       Runtime::programDirectory() + QStringLiteral("/tallix-record"));
 #endif
     form.show();
     return app.exec();

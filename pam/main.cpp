@@ -25,8 +25,8 @@ namespace {
 
 // Services that open a session for someone already logged in, or for no
 // one at the keyboard.
-constexpr std::array NeverLogins = {"su", "su-l", "sudo", "sudo-i", "runuser", "runuser-l", "cron",
-                                    "atd", "systemd-user", "polkit-1"};
+constexpr std::array NeverLogins = {"su",        "su-l", "sudo", "sudo-i",       "runuser",
+                                    "runuser-l", "cron", "atd",  "systemd-user", "polkit-1"};
 
 std::string_view variable(const char *name)
 {

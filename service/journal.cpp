@@ -21,20 +21,20 @@ std::string who(const Access &access)
 void recorded(const Access &access, std::string_view record)
 {
     const std::string message = "Accesso di " + who(access) + " registrato: " + std::string(record);
-    sd_journal_send("MESSAGE_ID=%s", Protocol::RecordedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_NOTICE,
-                    "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv,
-                    "TALLIX_RECORD=%.*s", int(record.size()), record.data(),
-                    "TALLIX_USER=%s", access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid),
-                    "TALLIX_SOURCE=%s", access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
+    sd_journal_send("MESSAGE_ID=%s", Protocol::RecordedMessageId, "MESSAGE=%s", message.c_str(),
+                    "PRIORITY=%d", LOG_NOTICE, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv,
+                    "TALLIX_RECORD=%.*s", int(record.size()), record.data(), "TALLIX_USER=%s",
+                    access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",
+                    access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
 }
 
 void refused(const Access &access, std::string_view reason)
 {
     const std::string message = "Accesso di " + who(access) + " non registrato: " + std::string(reason);
-    sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_WARNING,
-                    "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv,
-                    "TALLIX_USER=%s", access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid),
-                    "TALLIX_SOURCE=%s", access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
+    sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
+                    LOG_WARNING, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s",
+                    access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",
+                    access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
 }
 
 } // namespace Journal

@@ -13,7 +13,7 @@ struct Access
 {
     uid_t uid = 0;
     std::string user;
-    std::string source;    // "logger", "console", "ssh"...
+    std::string source; // "logger", "console", "ssh"...
     std::string tty;
 };
 

@@ -26,9 +26,10 @@ namespace {
 // it: only the file's owner or root can have cut it while it was locked.
 void logShrank(int)
 {
-    static constexpr char Message[] = "tallix-record: Il registro degli accessi è stato accorciato da un altro "
-                                      "programma mentre veniva letto; l'accesso potrebbe non essere stato "
-                                      "registrato\n";
+    static constexpr char Message[] =
+        "tallix-record: Il registro degli accessi è stato accorciato da un altro "
+        "programma mentre veniva letto; l'accesso potrebbe non essere stato "
+        "registrato\n";
     [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, Message, sizeof Message - 1);
     ::_exit(1);
 }

@@ -1,6 +1,6 @@
 #include "service/recorder.h"
-#include "log/logupdate.h"
 #include "log/io.h"
+#include "log/logupdate.h"
 #include "log/message.h"
 
 #include <cerrno>

@@ -10,9 +10,9 @@ constexpr std::size_t MaxField = 128;
 bool isName(std::string_view field)
 {
     return field.size() <= MaxField && std::none_of(field.begin(), field.end(), [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return byte < 0x20 || byte == 0x7f;
-    });
+               const auto byte = static_cast<unsigned char>(c);
+               return byte < 0x20 || byte == 0x7f;
+           });
 }
 
 // The next field up to the separator or the end; false past the end.
@@ -37,8 +37,7 @@ std::optional<Request> Request::parse(std::string_view line)
     Request login{Kind::Login, {}, {}, {}, {}};
     if (!nextField(rest, kind) || kind != Protocol::LoginRequest || !nextField(rest, login.user)
         || !nextField(rest, login.service) || !nextField(rest, login.tty) || !nextField(rest, login.session)
-        || rest.data() != nullptr
-        || login.user.empty() || login.service.empty())
+        || rest.data() != nullptr || login.user.empty() || login.service.empty())
         return std::nullopt;
     return login;
 }

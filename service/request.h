@@ -14,7 +14,7 @@ struct Request
     std::string user;
     std::string service;
     std::string tty;
-    std::string session;    // logind's session id, empty where there is none
+    std::string session; // logind's session id, empty where there is none
 
     // Nothing for a line that is not a request, or whose fields hold
     // control bytes or are too long for a name.

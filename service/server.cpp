@@ -5,18 +5,18 @@
 #include "service/request.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
-#include <systemd/sd-login.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <systemd/sd-login.h>
 #include <unistd.h>
 
 namespace {
@@ -234,8 +234,9 @@ void Server::answer(Connection &connection, std::string_view line)
     if (request->kind == Request::Kind::Access && answerAsLogin(connection))
         return;
     if (!withinRate(connection.uid)) {
-        refuseFlood(connection.uid, connection.fd, "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
-                                                       + " accessi in un minuto dallo stesso utente");
+        refuseFlood(connection.uid, connection.fd,
+                    "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
+                        + " accessi in un minuto dallo stesso utente");
         connection.fd = -1;
         return;
     }
@@ -257,7 +258,8 @@ void Server::record(Connection &connection, const Request &request, const Journa
     // PAM lists nothing: the login's own step has no use for the records.
     if (request.kind == Request::Kind::Login)
         m_marks.mark(request.session, access.uid, update.recordOffset());
-    sendRecords(connection, request.kind == Request::Kind::Login ? 0 : update.recordOffset(), update.notice());
+    sendRecords(connection, request.kind == Request::Kind::Login ? 0 : update.recordOffset(),
+                update.notice());
 }
 
 // The first logger of a session whose login PAM recorded is that login:

@@ -35,21 +35,21 @@ private:
     {
         int fd = -1;
         uid_t uid = 0;
-        std::string session;    // the caller's logind session, if it runs in one
+        std::string session; // the caller's logind session, if it runs in one
         Clock::time_point deadline;
         std::string request;
         bool answered = false;
         std::string header;
-        int logFd = -1;    // handed over with the header, then closed
+        int logFd = -1; // handed over with the header, then closed
         std::size_t sent = 0;
     };
 
     struct User
     {
         int open = 0;
-        std::deque<Clock::time_point> accesses;    // within the last minute
+        std::deque<Clock::time_point> accesses; // within the last minute
         Clock::time_point lastWarning;
-        int unreported = 0;    // refusals since the last warning
+        int unreported = 0; // refusals since the last warning
     };
 
     bool acceptWaiting();

@@ -80,8 +80,8 @@ void SessionMarks::mark(const std::string &session, uid_t uid, std::size_t recor
         return;
     const std::string path = m_folder + '/' + session;
     const std::string temporary = path + ".new";
-    const std::string text = std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' '
-        + std::to_string(bootSeconds()) + '\n';
+    const std::string text =
+        std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' ' + std::to_string(bootSeconds()) + '\n';
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool written = fd >= 0 && Io::writeAll(fd, text);
     if (fd >= 0 && ::close(fd) != 0)
@@ -118,7 +118,8 @@ std::optional<std::size_t> SessionMarks::take(const std::string &session, uid_t 
         return std::nullopt;
     const std::string path = m_folder + '/' + session;
     const std::optional<Mark> mark = readMark(path);
-    if (!mark || mark->uid != uid || bootSeconds() - mark->at > ClaimWindow.count() || ::unlink(path.c_str()) != 0)
+    if (!mark || mark->uid != uid || bootSeconds() - mark->at > ClaimWindow.count()
+        || ::unlink(path.c_str()) != 0)
         return std::nullopt;
     return std::size_t(mark->offset);
 }
@@ -133,7 +134,8 @@ void SessionMarks::forgetEnded()
         if (name == "." || name == "..")
             continue;
         const std::optional<Mark> mark = readMark(m_folder + '/' + name);
-        if (!isSessionId(name) || sessionEnded(name) || !mark || bootSeconds() - mark->at > ClaimWindow.count())
+        if (!isSessionId(name) || sessionEnded(name) || !mark
+            || bootSeconds() - mark->at > ClaimWindow.count())
             ::unlink((m_folder + '/' + name).c_str());
     }
 }

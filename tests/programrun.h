@@ -41,7 +41,7 @@ inline void startProgram(QProcess &process, const QString &program, const QStrin
 
 struct Run
 {
-    int exitCode = -1;    // also for a failed start, a crash or a hang
+    int exitCode = -1; // also for a failed start, a crash or a hang
     QByteArray errors;
     QByteArray output;
 };
@@ -53,11 +53,12 @@ inline Run finish(QProcess &process)
         process.kill();
         process.waitForFinished();
     }
-    return {exited ? process.exitCode() : -1, process.readAllStandardError(), process.readAllStandardOutput()};
+    return {exited ? process.exitCode() : -1, process.readAllStandardError(),
+            process.readAllStandardOutput()};
 }
 
 inline Run runProgram(const QString &program, const QStringList &wrapper = {},
-              const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+                      const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessEnvironment(environment);

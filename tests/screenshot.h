@@ -51,13 +51,18 @@ inline QString compare(const QImage &shot, const QString &name)
     QDir().mkpath(QStringLiteral(TALLIX_SCREENSHOT_FAILURES));
     if (reference.isNull()) {
         actual.save(failed);
-        return QStringLiteral("no reference %1; the drawing is in %2. %3").arg(referencePath(name), failed, renewal);
+        return QStringLiteral("no reference %1; the drawing is in %2. %3")
+            .arg(referencePath(name), failed, renewal);
     }
     if (actual.size() != reference.size()) {
         actual.save(failed);
         return QStringLiteral("the window is %1x%2, its reference %3 is %4x%5; the drawing is in %6. %7")
-            .arg(actual.width()).arg(actual.height()).arg(referencePath(name))
-            .arg(reference.width()).arg(reference.height()).arg(failed, renewal);
+            .arg(actual.width())
+            .arg(actual.height())
+            .arg(referencePath(name))
+            .arg(reference.width())
+            .arg(reference.height())
+            .arg(failed, renewal);
     }
 
     // The differences in green over the reference dimmed to a third.
@@ -68,13 +73,15 @@ inline QString compare(const QImage &shot, const QString &name)
         for (int x = 0; x < reference.width(); ++x) {
             const QRgb a = actual.pixel(x, y);
             const QRgb r = reference.pixel(x, y);
-            const bool differs = qAbs(qRed(a) - qRed(r)) > Tolerance || qAbs(qGreen(a) - qGreen(r)) > Tolerance
-                                 || qAbs(qBlue(a) - qBlue(r)) > Tolerance || qAbs(qAlpha(a) - qAlpha(r)) > Tolerance;
+            const bool differs = qAbs(qRed(a) - qRed(r)) > Tolerance
+                || qAbs(qGreen(a) - qGreen(r)) > Tolerance || qAbs(qBlue(a) - qBlue(r)) > Tolerance
+                || qAbs(qAlpha(a) - qAlpha(r)) > Tolerance;
             if (differs) {
                 ++count;
                 differing |= QRect(x, y, 1, 1);
             }
-            difference.setPixel(x, y, differs ? qRgb(0, 255, 0) : qRgb(qRed(r) / 3, qGreen(r) / 3, qBlue(r) / 3));
+            difference.setPixel(x, y,
+                                differs ? qRgb(0, 255, 0) : qRgb(qRed(r) / 3, qGreen(r) / 3, qBlue(r) / 3));
         }
     }
     if (count == 0)
@@ -83,24 +90,29 @@ inline QString compare(const QImage &shot, const QString &name)
     difference.save(marked);
     return QStringLiteral("%1 pixels differ from %2 by more than %3 of 255, within %4x%5 at (%6, %7); "
                           "the drawing is in %8, the differences in green in %9. %10")
-        .arg(count).arg(referencePath(name)).arg(Tolerance)
-        .arg(differing.width()).arg(differing.height()).arg(differing.x()).arg(differing.y())
+        .arg(count)
+        .arg(referencePath(name))
+        .arg(Tolerance)
+        .arg(differing.width())
+        .arg(differing.height())
+        .arg(differing.x())
+        .arg(differing.y())
         .arg(failed, marked, renewal);
 }
 
 } // namespace Screenshot
 
 // Compares, or renews and skips; the references are drawn at scale 1.
-#define VERIFY_SCREENSHOT(shot, name)                                                      \
-    do {                                                                                   \
-        const QImage screenshotTaken = (shot);                                             \
-        QCOMPARE(screenshotTaken.devicePixelRatio(), 1.0);                                 \
-        const QString screenshotName = QStringLiteral(name);                               \
-        if (Screenshot::renewing()) {                                                      \
-            QVERIFY2(Screenshot::renew(screenshotTaken, screenshotName),                   \
-                     qPrintable(Screenshot::referencePath(screenshotName)));               \
+#define VERIFY_SCREENSHOT(shot, name) \
+    do { \
+        const QImage screenshotTaken = (shot); \
+        QCOMPARE(screenshotTaken.devicePixelRatio(), 1.0); \
+        const QString screenshotName = QStringLiteral(name); \
+        if (Screenshot::renewing()) { \
+            QVERIFY2(Screenshot::renew(screenshotTaken, screenshotName), \
+                     qPrintable(Screenshot::referencePath(screenshotName))); \
             QSKIP(qPrintable(QStringLiteral("renewed ") + Screenshot::referencePath(screenshotName))); \
-        }                                                                                  \
+        } \
         const QString screenshotMismatch = Screenshot::compare(screenshotTaken, screenshotName); \
-        QVERIFY2(screenshotMismatch.isEmpty(), qPrintable(screenshotMismatch));            \
+        QVERIFY2(screenshotMismatch.isEmpty(), qPrintable(screenshotMismatch)); \
     } while (false)

@@ -56,13 +56,19 @@ void tst_AccessLog::recordRoundTrip_data()
 
     QTest::newRow("full") << QByteArray("#2002-02-02 17:41:51#") << QDate(2002, 2, 2) << QTime(17, 41, 51);
     QTest::newRow("midnight: date alone") << QByteArray("#2002-02-03#") << QDate(2002, 2, 3) << QTime(0, 0);
-    QTest::newRow("zero date: time alone") << QByteArray("#17:41:51#") << QDate(1899, 12, 30) << QTime(17, 41, 51);
+    QTest::newRow("zero date: time alone")
+        << QByteArray("#17:41:51#") << QDate(1899, 12, 30) << QTime(17, 41, 51);
     QTest::newRow("zero value") << QByteArray("#00:00:00#") << QDate(1899, 12, 30) << QTime(0, 0);
-    QTest::newRow("last second of a day") << QByteArray("#1999-12-31 23:59:59#") << QDate(1999, 12, 31) << QTime(23, 59, 59);
-    QTest::newRow("after 2038") << QByteArray("#2038-01-19 03:14:08#") << QDate(2038, 1, 19) << QTime(3, 14, 8);
-    QTest::newRow("year 9999") << QByteArray("#9999-12-31 23:59:59#") << QDate(9999, 12, 31) << QTime(23, 59, 59);
-    QTest::newRow("year 1, padded") << QByteArray("#0001-01-01 00:00:01#") << QDate(1, 1, 1) << QTime(0, 0, 1);
-    QTest::newRow("day before the zero date") << QByteArray("#1899-12-29 12:00:00#") << QDate(1899, 12, 29) << QTime(12, 0);
+    QTest::newRow("last second of a day")
+        << QByteArray("#1999-12-31 23:59:59#") << QDate(1999, 12, 31) << QTime(23, 59, 59);
+    QTest::newRow("after 2038") << QByteArray("#2038-01-19 03:14:08#") << QDate(2038, 1, 19)
+                                << QTime(3, 14, 8);
+    QTest::newRow("year 9999") << QByteArray("#9999-12-31 23:59:59#") << QDate(9999, 12, 31)
+                               << QTime(23, 59, 59);
+    QTest::newRow("year 1, padded") << QByteArray("#0001-01-01 00:00:01#") << QDate(1, 1, 1)
+                                    << QTime(0, 0, 1);
+    QTest::newRow("day before the zero date")
+        << QByteArray("#1899-12-29 12:00:00#") << QDate(1899, 12, 29) << QTime(12, 0);
     QTest::newRow("leap day") << QByteArray("#2000-02-29 08:00:00#") << QDate(2000, 2, 29) << QTime(8, 0);
 }
 
@@ -76,8 +82,9 @@ void tst_AccessLog::recordRoundTrip()
     QVERIFY(parsed);
     QCOMPARE(dateOf(*parsed), date);
     QCOMPARE(timeOf(*parsed), time);
-    QCOMPARE(*parsed, *AccessTime::fromFields(date.year(), date.month(), date.day(), time.hour(),
-                                              time.minute(), time.second()));
+    QCOMPARE(*parsed,
+             *AccessTime::fromFields(date.year(), date.month(), date.day(), time.hour(), time.minute(),
+                                     time.second()));
 
     std::string written;
     AccessLog::appendRecord(written, *parsed);
@@ -89,8 +96,10 @@ void tst_AccessLog::longFormsReadAsTheirValue_data()
     QTest::addColumn<QByteArray>("longForm");
     QTest::addColumn<QByteArray>("canonical");
 
-    QTest::newRow("midnight written in full") << QByteArray("#2002-02-03 00:00:00#") << QByteArray("#2002-02-03#");
-    QTest::newRow("zero date written in full") << QByteArray("#1899-12-30 17:41:51#") << QByteArray("#17:41:51#");
+    QTest::newRow("midnight written in full")
+        << QByteArray("#2002-02-03 00:00:00#") << QByteArray("#2002-02-03#");
+    QTest::newRow("zero date written in full")
+        << QByteArray("#1899-12-30 17:41:51#") << QByteArray("#17:41:51#");
     QTest::newRow("zero date alone") << QByteArray("#1899-12-30#") << QByteArray("#00:00:00#");
 }
 
@@ -142,11 +151,15 @@ void tst_AccessLog::layout_data()
     QTest::addColumn<Layout>("layout");
 
     QTest::newRow("empty file") << QByteArray() << 0 << Layout::Canonical;
-    QTest::newRow("canonical") << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n") << 2 << Layout::Canonical;
-    QTest::newRow("last line without CR LF") << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03#") << 2 << Layout::Unterminated;
+    QTest::newRow("canonical") << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n") << 2
+                               << Layout::Canonical;
+    QTest::newRow("last line without CR LF")
+        << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03#") << 2 << Layout::Unterminated;
     QTest::newRow("last line ends in a lone CR") << QByteArray("#2002-02-03#\r") << 1 << Layout::Irregular;
-    QTest::newRow("LF line ends") << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n") << 2 << Layout::Irregular;
-    QTest::newRow("blank line skipped") << QByteArray("#2002-02-02 17:41:51#\r\n\r\n#2002-02-03#\r\n") << 2 << Layout::Irregular;
+    QTest::newRow("LF line ends") << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n") << 2
+                                  << Layout::Irregular;
+    QTest::newRow("blank line skipped")
+        << QByteArray("#2002-02-02 17:41:51#\r\n\r\n#2002-02-03#\r\n") << 2 << Layout::Irregular;
     QTest::newRow("blank last line") << QByteArray("#2002-02-03#\r\n  \r\n") << 1 << Layout::Irregular;
 }
 

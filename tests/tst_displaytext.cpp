@@ -23,14 +23,10 @@ namespace {
 // The first sample is the day before the zero date, whose day number (-1)
 // once stood for "no day formatted yet".
 const QList<QDateTime> samples = {
-    {QDate(1899, 12, 29), QTime(6, 0, 0)},
-    {QDate(2002, 2, 2), QTime(17, 41, 51)},
-    {QDate(2002, 2, 3), QTime(0, 0, 1)},
-    {QDate(2026, 12, 7), QTime(9, 5, 7)},
-    {QDate(1999, 12, 31), QTime(12, 0, 0)},
-    {QDate(2009, 1, 1), QTime(23, 59, 59)},
-    {QDate(99, 7, 4), QTime(11, 59, 59)},
-    {QDate(9999, 12, 31), QTime(12, 30, 0)},
+    {QDate(1899, 12, 29), QTime(6, 0, 0)},  {QDate(2002, 2, 2), QTime(17, 41, 51)},
+    {QDate(2002, 2, 3), QTime(0, 0, 1)},    {QDate(2026, 12, 7), QTime(9, 5, 7)},
+    {QDate(1999, 12, 31), QTime(12, 0, 0)}, {QDate(2009, 1, 1), QTime(23, 59, 59)},
+    {QDate(99, 7, 4), QTime(11, 59, 59)},   {QDate(9999, 12, 31), QTime(12, 30, 0)},
 };
 
 // What QLocale itself writes for a record: the date alone at midnight, the
@@ -39,8 +35,8 @@ QString byQLocale(const QLocale &locale, const DisplayText &display, AccessTime 
 {
     const AccessTime::Date day = time.date();
     const QString date = locale.toString(QDate(day.year, day.month, day.day), display.datePattern());
-    const QString clock = locale.toString(QTime::fromMSecsSinceStartOfDay(time.secondOfDay() * 1000),
-                                          display.timePattern());
+    const QString clock =
+        locale.toString(QTime::fromMSecsSinceStartOfDay(time.secondOfDay() * 1000), display.timePattern());
     if (time.hasZeroDate())
         return clock;
     return time.isMidnight() ? date : date + u' ' + clock;
@@ -55,9 +51,12 @@ std::vector<AccessTime> manyRecords()
     const std::int64_t firstDay = *AccessTime::dayOf(1, 1, 1);
     const std::int64_t lastDay = *AccessTime::dayOf(9999, 12, 31);
     while (times.size() < 3000) {
-        const std::int64_t day = random.bounded(10) == 0 ? 0 : firstDay + std::int64_t(random.bounded(double(lastDay - firstDay + 1)));
+        const std::int64_t day = random.bounded(10) == 0
+            ? 0
+            : firstDay + std::int64_t(random.bounded(double(lastDay - firstDay + 1)));
         for (int run = int(random.bounded(1, 6)); run > 0; --run) {
-            const int second = random.bounded(4) == 0 ? 0 : int(random.bounded(int(AccessTime::SecondsPerDay)));
+            const int second =
+                random.bounded(4) == 0 ? 0 : int(random.bounded(int(AccessTime::SecondsPerDay)));
             times.push_back(*AccessTime::fromDay(day, second / 3600, second / 60 % 60, second % 60));
         }
     }
@@ -70,8 +69,8 @@ void tst_DisplayText::agreesWithQLocale_data()
 {
     QTest::addColumn<QLocale>("locale");
 
-    for (const char *name : {"C", "it_IT", "en_US", "en_GB", "de_DE", "fr_FR", "ja_JP", "ko_KR",
-                             "zh_CN", "hu_HU", "bg_BG", "ar_EG", "fa_IR", "hi_IN", "th_TH", "sv_SE"})
+    for (const char *name : {"C", "it_IT", "en_US", "en_GB", "de_DE", "fr_FR", "ja_JP", "ko_KR", "zh_CN",
+                             "hu_HU", "bg_BG", "ar_EG", "fa_IR", "hi_IN", "th_TH", "sv_SE"})
         QTest::newRow(name) << QLocale(QString::fromLatin1(name));
 }
 
@@ -82,7 +81,7 @@ void tst_DisplayText::agreesWithQLocale()
     const DisplayText display(locale);
     for (const QDateTime &sample : samples) {
         const QString expected = locale.toString(sample.date(), display.datePattern()) + u' '
-                                 + locale.toString(sample.time(), display.timePattern());
+            + locale.toString(sample.time(), display.timePattern());
         const QDate date = sample.date();
         const QTime time = sample.time();
         QCOMPARE(display(*AccessTime::fromFields(date.year(), date.month(), date.day(), time.hour(),
@@ -138,7 +137,9 @@ void tst_DisplayText::listingAgreesWithQLocaleInEveryLocale()
             const QString expected = byQLocale(locale, display, times[i]);
             if (lines[qsizetype(i)] != expected)
                 QFAIL(qPrintable(QStringLiteral("%1, record %2: \"%3\", QLocale \"%4\"")
-                                     .arg(locale.name()).arg(i).arg(lines[qsizetype(i)], expected)));
+                                     .arg(locale.name())
+                                     .arg(i)
+                                     .arg(lines[qsizetype(i)], expected)));
         }
     }
 }

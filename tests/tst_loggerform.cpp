@@ -1,6 +1,6 @@
 #include "logger/form1.h"
-#include "runtime/startup.h"
 #include "logger/textbox.h"
+#include "runtime/startup.h"
 #include "tests/screenshot.h"
 
 #include <QApplication>
@@ -38,7 +38,8 @@ private:
 
 void tst_LoggerForm::initTestCase()
 {
-    Runtime::identify(*qApp, QStringLiteral("Tallix"), QStringLiteral("tallix"), QStringLiteral("io.github.tallix.Tallix"));
+    Runtime::identify(*qApp, QStringLiteral("Tallix"), QStringLiteral("tallix"),
+                      QStringLiteral("io.github.tallix.Tallix"));
     QLocale::setDefault(QLocale(QLocale::Italian, QLocale::Italy));
 }
 

@@ -9,7 +9,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -107,12 +106,12 @@ void tst_LoggerProgram::recordsOneAccess_data()
     QTest::newRow("last line unterminated") << Canonical.chopped(2) << Canonical << false;
     QTest::newRow("last line ends in CR alone") << Canonical.chopped(1) << Canonical << false;
     QTest::newRow("LF line ends") << LfOnly << Canonical << false;
-    QTest::newRow("blank lines")
-        << QByteArray("\r\n#2002-02-02 17:41:51#\r\n\r\n \t\r\n#2002-02-03#\n#17:41:51#\r\n\r\n\n")
-        << Canonical << false;
-    QTest::newRow("long forms")
-        << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03 00:00:00#\r\n#1899-12-30 17:41:51#\r\n")
-        << Canonical << false;
+    QTest::newRow("blank lines") << QByteArray(
+        "\r\n#2002-02-02 17:41:51#\r\n\r\n \t\r\n#2002-02-03#\n#17:41:51#\r\n\r\n\n")
+                                 << Canonical << false;
+    QTest::newRow("long forms") << QByteArray(
+        "#2002-02-02 17:41:51#\r\n#2002-02-03 00:00:00#\r\n#1899-12-30 17:41:51#\r\n")
+                                << Canonical << false;
     QTest::newRow("canonical, through a link") << Canonical << Canonical << true;
     QTest::newRow("LF line ends, through a link") << LfOnly << Canonical << true;
 }
@@ -158,8 +157,8 @@ void tst_LoggerProgram::recordsWithoutDisplay()
     const QString program = install(dir, Canonical);
     QVERIFY(!program.isEmpty());
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    for (const QString &name : {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"),
-                                QStringLiteral("QT_QPA_PLATFORM")})
+    for (const QString &name :
+         {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("QT_QPA_PLATFORM")})
         environment.remove(name);
 
     const Run run = runProgram(program, {}, environment);
@@ -221,7 +220,8 @@ void tst_LoggerProgram::recordsKeepingOwnerAndMode_data()
     QTest::addColumn<bool>("runAsNobody");
 
     QTest::newRow("normalised, unusual mode") << LfOnly << Canonical << 0700u << 0604u << false << false;
-    QTest::newRow("normalised, file of another user") << LfOnly << Canonical << 0700u << 0640u << true << false;
+    QTest::newRow("normalised, file of another user")
+        << LfOnly << Canonical << 0700u << 0640u << true << false;
     // Where the file cannot be replaced it is left as it reads and appended to.
     QTest::newRow("folder not writable, file writable by all")
         << Canonical << Canonical << 0755u << 0666u << false << true;
@@ -261,7 +261,8 @@ void tst_LoggerProgram::recordsKeepingOwnerAndMode()
     const Run run = runProgram(program, runAsNobody ? AsNobody : QStringList());
     QVERIFY2(run.exitCode == 0, run.errors.constData());
 
-    const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(QFile::decodeName(logPath)), kept);
+    const std::optional<std::vector<AccessTime>> added =
+        addedRecords(contentsOf(QFile::decodeName(logPath)), kept);
     QVERIFY(added);
     QCOMPARE(added->size(), std::size_t(1));
     struct stat after;

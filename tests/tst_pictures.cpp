@@ -47,7 +47,7 @@ QImage resourcePicture(const QString &name)
 bool isIndexed(const QImage &image)
 {
     return image.format() == QImage::Format_Indexed8 || image.format() == QImage::Format_Mono
-           || image.format() == QImage::Format_MonoLSB;
+        || image.format() == QImage::Format_MonoLSB;
 }
 
 QString kindOf(const QImage &image)
@@ -111,7 +111,8 @@ void tst_Pictures::noTwinWithoutItsPicture()
     QFETCH(QString, twin);
 
     const QString picture = twin.chopped(twinSuffix.size()) + QStringLiteral(".png");
-    QVERIFY2(QFile::exists(resourceFolder + u'/' + picture), qPrintable(picture + QStringLiteral(" is missing")));
+    QVERIFY2(QFile::exists(resourceFolder + u'/' + picture),
+             qPrintable(picture + QStringLiteral(" is missing")));
 }
 
 void tst_Pictures::eyeFramesKeepTheGreyGround_data()

@@ -116,7 +116,8 @@ void tst_RecordClient::requestLinesAreCheckedField()
 
 void tst_RecordClient::takesTheRecordsAndWhatWasLeftOut()
 {
-    FakeService service(socketPath(), "ok 23 46 tolta una riga incompleta\n", Record + Record + Record + Record);
+    FakeService service(socketPath(), "ok 23 46 tolta una riga incompleta\n",
+                        Record + Record + Record + Record);
     RecordClient client(socketPath());
     QVERIFY2(client.request(Protocol::AccessRequest, std::chrono::seconds(30)), client.errorString().c_str());
     QCOMPARE(client.records(), std::string_view(Record));

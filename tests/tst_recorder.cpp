@@ -102,10 +102,11 @@ void tst_Recorder::refusesArguments()
 void tst_Recorder::ignoresTheCallersEnvironment()
 {
     QProcessEnvironment hostile;
-    for (const auto &[name, value] : {std::pair("TZ", "UTC-14"), std::pair("TZDIR", "/tmp"),
-                                      std::pair("LANG", "en_US.UTF-8"), std::pair("LC_ALL", "ja_JP.UTF-8"),
-                                      std::pair("QT_QPA_PLATFORM", "bogus"), std::pair("QT_PLUGIN_PATH", "/tmp"),
-                                      std::pair("HOME", "/nonexistent"), std::pair("PATH", "/nonexistent")})
+    for (const auto &[name, value] :
+         {std::pair("TZ", "UTC-14"), std::pair("TZDIR", "/tmp"), std::pair("LANG", "en_US.UTF-8"),
+          std::pair("LC_ALL", "ja_JP.UTF-8"), std::pair("QT_QPA_PLATFORM", "bogus"),
+          std::pair("QT_PLUGIN_PATH", "/tmp"), std::pair("HOME", "/nonexistent"),
+          std::pair("PATH", "/nonexistent")})
         hostile.insert(QString::fromLatin1(name), QString::fromLatin1(value));
     for (const char *zone : {"UTC-14", "XYZ+12"}) {
         hostile.insert(QStringLiteral("TZ"), QString::fromLatin1(zone));
@@ -126,7 +127,8 @@ void tst_Recorder::ignoresTheCallersEnvironment()
 void tst_Recorder::closedStandardStreamsNeverReachTheLog()
 {
     QProcess process;
-    process.start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("exec \"$0\" <&- >&- 2>&-"), m_recorder});
+    process.start(QStringLiteral("sh"),
+                  {QStringLiteral("-c"), QStringLiteral("exec \"$0\" <&- >&- 2>&-"), m_recorder});
     const Run run = finish(process);
     QCOMPARE(run.exitCode, 0);
     const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), Earlier);
@@ -156,14 +158,17 @@ void tst_Recorder::doubleFaultIsRepairedByTheNextAccess()
 
 void tst_Recorder::escapeBytesNeverReachTheTerminal()
 {
-    const QByteArray log = Earlier + "\x1b]2;pwned\x07\x1b[2J\x9b" "31m\r\n";
+    const QByteArray log = Earlier
+        + "\x1b]2;pwned\x07\x1b[2J\x9b"
+          "31m\r\n";
     QVERIFY(writeFile(m_log, log));
     const Run run = record();
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(run.errors.contains("riga 3"), run.errors.constData());
     QVERIFY2(run.errors.contains("\\x1b]2;pwned\\x07\\x1b[2J\\x9b31m"), run.errors.constData());
     for (const char c : run.errors)
-        QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20, run.errors.toPercentEncoding().constData());
+        QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20,
+                 run.errors.toPercentEncoding().constData());
     QCOMPARE(contentsOf(m_log), log);
 }
 

@@ -1,7 +1,7 @@
-#include "viewer/form1.h"
 #include "runtime/startup.h"
-#include "viewer/windowframe.h"
 #include "tests/screenshot.h"
+#include "viewer/form1.h"
+#include "viewer/windowframe.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -12,8 +12,8 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPushButton>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -71,8 +71,7 @@ void whenModal(QObject *context, const std::function<void(QWidget *)> &act)
     });
 }
 
-template<typename T>
-T *child(const QWidget &form, const char *name)
+template<typename T> T *child(const QWidget &form, const char *name)
 {
     T *widget = form.findChild<T *>(QLatin1String(name));
     if (!widget)
@@ -100,7 +99,8 @@ void tst_viewerform::initTestCase()
     QVERIFY(opener.setPermissions(opener.permissions() | QFile::ExeOwner));
     qputenv("PATH", QFile::encodeName(m_bin.path()) + ':' + qgetenv("PATH"));
 
-    Runtime::identify(*qApp, Form1::Title, QStringLiteral("vistrel"), QStringLiteral("io.github.tallix.Vistrel"));
+    Runtime::identify(*qApp, Form1::Title, QStringLiteral("vistrel"),
+                      QStringLiteral("io.github.tallix.Vistrel"));
     // Qt's own style, whatever the environment asks for: the screenshot's.
     QApplication::setStyle(QStringLiteral("Fusion"));
     QFile passwordFile(qEnvironmentVariable("TALLIX_PASSWORD_FILE"));
@@ -162,8 +162,7 @@ void tst_viewerform::gate()
         if (buttons) {
             cancelText = buttons->button(QDialogButtonBox::Cancel)->text();
             buttons->button(cancel ? QDialogButtonBox::Cancel : QDialogButtonBox::Ok)->click();
-        }
-        else
+        } else
             modal->close();
     });
 
@@ -287,7 +286,8 @@ void tst_viewerform::shortcutOpensLog()
         QTest::keyClick(QApplication::focusWidget(), Qt::Key(key));
     }
 
-    const QStringList expected{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH)).toString(QUrl::FullyEncoded)};
+    const QStringList expected{
+        QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH)).toString(QUrl::FullyEncoded)};
     if (opens)
         QTRY_COMPARE(opened(), expected);
     else
@@ -361,7 +361,9 @@ void tst_viewerform::screenReaderPressOpensLog()
     QCOMPARE(actions->actionNames().value(0), QAccessibleActionInterface::pressAction());
     actions->doAction(QAccessibleActionInterface::pressAction());
     // Qt animates the press before it clicks.
-    QTRY_COMPARE(opened(), QStringList{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH)).toString(QUrl::FullyEncoded)});
+    QTRY_COMPARE(
+        opened(),
+        QStringList{QUrl::fromLocalFile(QStringLiteral(TALLIX_LOG_PATH)).toString(QUrl::FullyEncoded)});
 }
 
 // xdg-open's 3 means no application for the type: the user is told what to

@@ -24,8 +24,8 @@ Form1::Form1(const QString &logPath, const PasswordGate &gate, QWidget *parent)
     ui->imgScritta02->setPixmap(Runtime::picture(QStringLiteral("eye-closed")));
     ui->OLE1->setFilePath(logPath);
     // Hot spots are in the pictures' logical pixels, whatever their scale.
-    ui->OLE1->setCursor(QCursor(Runtime::picture(QStringLiteral("pointing-hand")),
-                                PointingHandHotSpot.x(), PointingHandHotSpot.y()));
+    ui->OLE1->setCursor(QCursor(Runtime::picture(QStringLiteral("pointing-hand")), PointingHandHotSpot.x(),
+                                PointingHandHotSpot.y()));
     ui->Label1->setCursor(QCursor(Runtime::picture(QStringLiteral("computer"))));
     Runtime::centreOnScreen(this);
 
@@ -41,8 +41,8 @@ Form1::~Form1() = default;
 bool Form1::Form_Load()
 {
     bool answered = false;
-    const QString answer = QInputDialog::getText(nullptr, Title, Prompt, QLineEdit::Password,
-                                                 QString(), &answered);
+    const QString answer =
+        QInputDialog::getText(nullptr, Title, Prompt, QLineEdit::Password, QString(), &answered);
     return answered && m_gate.accepts(answer);
 }
 

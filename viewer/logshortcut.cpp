@@ -63,13 +63,14 @@ void LogShortcut::openFile()
 
 void LogShortcut::tellNotOpened(const QString &why)
 {
-    auto *box = new QMessageBox(QMessageBox::Warning, window()->windowTitle(),
-                                QStringLiteral("Il desktop non ha potuto aprire il registro degli accessi %1: "
-                                               "%2.\n\nPer aprirlo servono un editor di testo (per esempio "
-                                               "mousepad, gedit o kate) e il programma che ne riconosce il "
-                                               "tipo (pacchetto file o libfile-mimeinfo-perl).")
-                                    .arg(m_filePath, why),
-                                QMessageBox::Ok, window());
+    auto *box =
+        new QMessageBox(QMessageBox::Warning, window()->windowTitle(),
+                        QStringLiteral("Il desktop non ha potuto aprire il registro degli accessi %1: "
+                                       "%2.\n\nPer aprirlo servono un editor di testo (per esempio "
+                                       "mousepad, gedit o kate) e il programma che ne riconosce il "
+                                       "tipo (pacchetto file o libfile-mimeinfo-perl).")
+                            .arg(m_filePath, why),
+                        QMessageBox::Ok, window());
     box->setObjectName(QStringLiteral("notOpened"));
     box->setTextFormat(Qt::PlainText);
     box->setAttribute(Qt::WA_DeleteOnClose);
@@ -80,8 +81,8 @@ void LogShortcut::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     // The icon of plain text, chosen by name only: the file is not looked at.
-    const QIcon icon = QIcon::fromTheme(QStringLiteral("text-plain"),
-                                        QIcon(QStringLiteral(":/pictures/text-file.png")));
+    const QIcon icon =
+        QIcon::fromTheme(QStringLiteral("text-plain"), QIcon(QStringLiteral(":/pictures/text-file.png")));
     const QRect iconArea((width() - IconSize) / 2, 2, IconSize, IconSize);
     icon.paint(&painter, iconArea);
 

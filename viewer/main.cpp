@@ -1,5 +1,5 @@
-#include "viewer/form1.h"
 #include "runtime/startup.h"
+#include "viewer/form1.h"
 #include "viewer/viewerconfig.h"
 #include "viewer/windowframe.h"
 

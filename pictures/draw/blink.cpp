@@ -24,7 +24,7 @@ QPainterPath eyeOutline()
     return almond(QPointF(7, 19), QPointF(29, 19), 11, 9);
 }
 
-void drawFrame(QPainter& painter)
+void drawFrame(QPainter &painter)
 {
     QLinearGradient rim(4, 4, 32, 32);
     rim.setColorAt(0, QColor(214, 168, 236));
@@ -48,7 +48,7 @@ QPainterPath closedLidLine()
 }
 
 // Shows above the open eye and covers the whole lid when it is shut.
-void drawLidShadow(QPainter& painter)
+void drawLidShadow(QPainter &painter)
 {
     QPainterPath lid(QPointF(6, 19));
     lid.cubicTo(10, 4, 26, 4, 30, 19);
@@ -62,17 +62,17 @@ void drawLidShadow(QPainter& painter)
 }
 
 // The lid's edge and five lashes, in the same dark ink open or closed.
-void drawLidAndLashes(QPainter& painter, const QPainterPath& lid, std::initializer_list<QLineF> lashes)
+void drawLidAndLashes(QPainter &painter, const QPainterPath &lid, std::initializer_list<QLineF> lashes)
 {
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(QColor(28, 14, 34), 1.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.drawPath(lid);
     painter.setPen(QPen(QColor(28, 14, 34), 1.2, Qt::SolidLine, Qt::RoundCap));
-    for (const QLineF& lash : lashes)
+    for (const QLineF &lash : lashes)
         painter.drawLine(lash);
 }
 
-void drawOpenEye(QPainter& painter)
+void drawOpenEye(QPainter &painter)
 {
     const QPainterPath outline = eyeOutline();
     painter.setPen(Qt::NoPen);
@@ -95,7 +95,7 @@ void drawOpenEye(QPainter& painter)
                       QLineF(24, 12.6, 25.4, 10), QLineF(27, 15, 29.2, 13.2)});
 }
 
-void drawClosedEye(QPainter& painter)
+void drawClosedEye(QPainter &painter)
 {
     drawLidAndLashes(painter, closedLidLine(),
                      {QLineF(11, 21.6, 9.6, 24), QLineF(15, 22.7, 14.3, 25.4), QLineF(19.5, 22.9, 19.8, 25.7),

@@ -29,7 +29,8 @@ const QColor pagePaper(250, 250, 252);
 const QColor pageFold(214, 218, 232);
 const QColor pageText(150, 156, 178);
 
-struct EyeGeometry {
+struct EyeGeometry
+{
     QPointF left;
     QPointF right;
     double lift;
@@ -54,22 +55,27 @@ QPainterPath line(QPointF from, QPointF to)
     return path;
 }
 
-void addEye(Drawing& drawing, const EyeGeometry& eye)
+void addEye(Drawing &drawing, const EyeGeometry &eye)
 {
     const QPainterPath outline = almond(eye.left, eye.right, eye.lift, eye.lift);
     const QPointF middle = (eye.left + eye.right) / 2;
     drawing.push_back({outline, sclera, {}, 0});
     drawing.push_back({circle(middle, eye.irisRadius), irisViolet, irisDeep, 1});
     drawing.push_back({circle(middle, eye.pupilRadius), pupil, {}, 0});
-    drawing.push_back({circle(middle - QPointF(eye.pupilRadius, eye.pupilRadius) * 0.7, eye.pupilRadius * 0.5),
-                       sclera, {}, 0});
+    drawing.push_back(
+        {circle(middle - QPointF(eye.pupilRadius, eye.pupilRadius) * 0.7, eye.pupilRadius * 0.5),
+         sclera,
+         {},
+         0});
     drawing.push_back({outline, {}, outlinePurple, eye.outlineWidth});
     const double halfWidth = (eye.right.x() - eye.left.x()) / 2;
     for (int i = 0; i < eye.lashes; ++i) {
         const double across = eye.lashes > 1 ? 2.0 * i / (eye.lashes - 1) - 1 : 0;
-        const QPointF root = middle + QPointF(across * halfWidth * 0.62, -eye.lift * 0.75 * (1 - 0.45 * across * across));
+        const QPointF root =
+            middle + QPointF(across * halfWidth * 0.62, -eye.lift * 0.75 * (1 - 0.45 * across * across));
         const QPointF direction(across * 0.7, -1);
-        drawing.push_back({line(root, root + direction * eye.lashLength), {}, outlinePurple, eye.outlineWidth});
+        drawing.push_back(
+            {line(root, root + direction * eye.lashLength), {}, outlinePurple, eye.outlineWidth});
     }
 }
 
@@ -93,21 +99,23 @@ QPainterPath foldFlap(QRectF page, double fold)
     return path;
 }
 
-void addPage(Drawing& drawing, QRectF page, double fold, double edgeWidth, const QList<double>& textRows)
+void addPage(Drawing &drawing, QRectF page, double fold, double edgeWidth, const QList<double> &textRows)
 {
     drawing.push_back({foldedPage(page, fold), pagePaper, pageEdge, edgeWidth});
     drawing.push_back({foldFlap(page, fold), pageFold, pageEdge, edgeWidth});
     const double margin = page.width() * 0.2;
     for (const double row : textRows)
-        drawing.push_back(
-            {line(QPointF(page.left() + margin, row), QPointF(page.right() - margin, row)), {}, pageText, edgeWidth});
+        drawing.push_back({line(QPointF(page.left() + margin, row), QPointF(page.right() - margin, row)),
+                           {},
+                           pageText,
+                           edgeWidth});
 }
 
-QList<QRgb> coloursOf(const Drawing& drawing)
+QList<QRgb> coloursOf(const Drawing &drawing)
 {
     QList<QRgb> colours;
-    for (const Shape& shape : drawing) {
-        for (const QColor& colour : {shape.fill, shape.stroke}) {
+    for (const Shape &shape : drawing) {
+        for (const QColor &colour : {shape.fill, shape.stroke}) {
             if (colour.isValid() && !colours.contains(colour.rgb()))
                 colours.append(colour.rgb());
         }
@@ -121,7 +129,7 @@ QRgb halfway(QRgb a, QRgb b)
 }
 
 // Nearest colour of a small palette; index 0 is reserved for full transparency.
-QImage toIndexed(const QImage& image, const QList<QRgb>& opaqueColours)
+QImage toIndexed(const QImage &image, const QList<QRgb> &opaqueColours)
 {
     QList<QRgb> table{qRgba(0, 0, 0, 0)};
     table += opaqueColours;
@@ -151,23 +159,26 @@ QImage toIndexed(const QImage& image, const QList<QRgb>& opaqueColours)
     return indexed;
 }
 
-struct Ink {
+struct Ink
+{
     char symbol;
     QColor colour;
 };
 
 // At 16 pixels an eye is best placed pixel by pixel; '.' is transparent.
-QImage pixelArt(const std::vector<const char*>& rows, const std::vector<Ink>& inks)
+QImage pixelArt(const std::vector<const char *> &rows, const std::vector<Ink> &inks)
 {
     QList<QRgb> table{qRgba(0, 0, 0, 0)};
-    for (const Ink& ink : inks)
+    for (const Ink &ink : inks)
         table.append(ink.colour.rgb());
-    QImage image(static_cast<int>(std::strlen(rows.front())), static_cast<int>(rows.size()), QImage::Format_Indexed8);
+    QImage image(static_cast<int>(std::strlen(rows.front())), static_cast<int>(rows.size()),
+                 QImage::Format_Indexed8);
     image.setColorTable(table);
     for (int y = 0; y < image.height(); ++y) {
         for (int x = 0; x < image.width(); ++x) {
             const char symbol = rows[y][x];
-            const auto ink = std::find_if(inks.begin(), inks.end(), [&](const Ink& i) { return i.symbol == symbol; });
+            const auto ink =
+                std::find_if(inks.begin(), inks.end(), [&](const Ink &i) { return i.symbol == symbol; });
             if (symbol != '.' && ink == inks.end())
                 qFatal("unknown pixel symbol '%c'", symbol);
             image.setPixel(x, y, symbol == '.' ? 0 : static_cast<int>(ink - inks.begin()) + 1);
@@ -176,7 +187,8 @@ QImage pixelArt(const std::vector<const char*>& rows, const std::vector<Ink>& in
     return image;
 }
 
-const std::vector<Ink> eyeInks{{'o', outlinePurple}, {'w', sclera}, {'v', irisViolet}, {'d', irisDeep}, {'p', pupil}};
+const std::vector<Ink> eyeInks{
+    {'o', outlinePurple}, {'w', sclera}, {'v', irisViolet}, {'d', irisDeep}, {'p', pupil}};
 
 QString svgNumber(double value)
 {
@@ -188,16 +200,16 @@ QString svgNumber(double value)
     return text == u"-0" ? QStringLiteral("0") : text;
 }
 
-QString svgPoint(const QPainterPath::Element& element)
+QString svgPoint(const QPainterPath::Element &element)
 {
     return svgNumber(element.x) + u' ' + svgNumber(element.y);
 }
 
-QString svgPathData(const QPainterPath& path)
+QString svgPathData(const QPainterPath &path)
 {
     const auto closesSubpath = [&](int i, QPointF subpathStart) {
         return (i + 1 == path.elementCount() || path.elementAt(i + 1).isMoveTo())
-               && QPointF(path.elementAt(i)) == subpathStart;
+            && QPointF(path.elementAt(i)) == subpathStart;
     };
     QStringList commands;
     QPointF subpathStart;
@@ -210,7 +222,7 @@ QString svgPathData(const QPainterPath& path)
             commands << (closesSubpath(i, subpathStart) ? QStringLiteral("Z") : u'L' + svgPoint(element));
         } else {
             commands << u'C' + svgPoint(element) + u' ' + svgPoint(path.elementAt(i + 1)) + u' '
-                            + svgPoint(path.elementAt(i + 2));
+                    + svgPoint(path.elementAt(i + 2));
             i += 2;
             if (closesSubpath(i, subpathStart))
                 commands << QStringLiteral("Z");
@@ -236,14 +248,14 @@ Drawing viewerIcon()
     return drawing;
 }
 
-QImage rasterize(const Drawing& drawing, int size)
+QImage rasterize(const Drawing &drawing, int size)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.scale(double(size) / designSize, double(size) / designSize);
-    for (const Shape& shape : drawing) {
+    for (const Shape &shape : drawing) {
         painter.setBrush(shape.fill.isValid() ? QBrush(shape.fill) : QBrush(Qt::NoBrush));
         if (shape.strokeWidth > 0)
             painter.setPen(QPen(shape.stroke, shape.strokeWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
@@ -257,7 +269,7 @@ QImage rasterize(const Drawing& drawing, int size)
 
 // Smooths inner edges within a 16-colour budget: the drawing's own colours, plus those halfway
 // between two of them that most pixels need.
-QImage indexedIcon(const Drawing& drawing, int size)
+QImage indexedIcon(const Drawing &drawing, int size)
 {
     constexpr int opaqueBudget = 15;
     const QList<QRgb> own = coloursOf(drawing);
@@ -336,16 +348,21 @@ QImage smallViewerIcon(int scale)
         inks);
 }
 
-QString toSvg(const Drawing& drawing, int size)
+QString toSvg(const Drawing &drawing, int size)
 {
-    QString svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%1\" viewBox=\"0 0 %1 %1\">\n")
-                      .arg(size);
-    for (const Shape& shape : drawing) {
+    QString svg =
+        QStringLiteral(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%1\" height=\"%1\" viewBox=\"0 0 %1 %1\">\n")
+            .arg(size);
+    for (const Shape &shape : drawing) {
         svg += QStringLiteral("  <path d=\"%1\" fill=\"%2\"")
-                   .arg(svgPathData(shape.path), shape.fill.isValid() ? shape.fill.name() : QStringLiteral("none"));
+                   .arg(svgPathData(shape.path),
+                        shape.fill.isValid() ? shape.fill.name() : QStringLiteral("none"));
         if (shape.strokeWidth > 0)
-            svg += QStringLiteral(" stroke=\"%1\" stroke-width=\"%2\" stroke-linecap=\"round\" stroke-linejoin=\"round\"")
-                       .arg(shape.stroke.name(), svgNumber(shape.strokeWidth));
+            svg +=
+                QStringLiteral(
+                    " stroke=\"%1\" stroke-width=\"%2\" stroke-linecap=\"round\" stroke-linejoin=\"round\"")
+                    .arg(shape.stroke.name(), svgNumber(shape.strokeWidth));
         svg += QStringLiteral("/>\n");
     }
     return svg + QStringLiteral("</svg>\n");

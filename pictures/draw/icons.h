@@ -11,7 +11,8 @@
 // and the plain-text file's icon, which shares their page.
 namespace icons {
 
-struct Shape {
+struct Shape
+{
     QPainterPath path;
     QColor fill;
     QColor stroke;
@@ -27,13 +28,13 @@ Drawing loggerIcon();
 Drawing viewerIcon();
 
 // Full colour, with transparency, size × size pixels.
-QImage rasterize(const Drawing& drawing, int size);
+QImage rasterize(const Drawing &drawing, int size);
 // At most sixteen colours, one of them transparent.
-QImage indexedIcon(const Drawing& drawing, int size);
+QImage indexedIcon(const Drawing &drawing, int size);
 // The program icons at 16 pixels times the scale.
 QImage smallLoggerIcon(int scale);
 QImage smallViewerIcon(int scale);
-QString toSvg(const Drawing& drawing, int size);
+QString toSvg(const Drawing &drawing, int size);
 
 // 32 pixels times the scale.
 QImage textFile(int scale);

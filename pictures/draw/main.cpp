@@ -20,16 +20,16 @@
 namespace {
 
 // Draws one picture and writes it to the path; false if it cannot.
-using Writer = std::function<bool(const QString& path)>;
+using Writer = std::function<bool(const QString &path)>;
 
-Writer png(const std::function<QImage()>& draw)
+Writer png(const std::function<QImage()> &draw)
 {
-    return [draw](const QString& path) { return draw().save(path, "PNG"); };
+    return [draw](const QString &path) { return draw().save(path, "PNG"); };
 }
 
-Writer text(const std::function<QString()>& write)
+Writer text(const std::function<QString()> &write)
 {
-    return [write](const QString& path) {
+    return [write](const QString &path) {
         QFile file(path);
         return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(write().toUtf8()) >= 0;
     };
@@ -40,16 +40,17 @@ std::map<QString, Writer> catalogue()
 {
     std::map<QString, Writer> files;
     // Qt picks the @2x twin on screens with twice the pixel density.
-    const auto withTwin = [&](const QString& name, const std::function<QImage(int scale)>& draw) {
+    const auto withTwin = [&](const QString &name, const std::function<QImage(int scale)> &draw) {
         files[name + QStringLiteral(".png")] = png([draw] { return draw(1); });
         files[name + QStringLiteral("@2x.png")] = png([draw] { return draw(2); });
     };
     // Full-colour sizes for application grids, installed into the desktop's icon theme.
-    const auto themeIcons = [&](const QString& name, icons::Drawing (*drawing)()) {
+    const auto themeIcons = [&](const QString &name, icons::Drawing (*drawing)()) {
         for (const int size : {48, 64, 128, 256})
             files[QStringLiteral("%1-%2.png").arg(name).arg(size)] =
                 png([=] { return icons::rasterize(drawing(), size); });
-        files[name + QStringLiteral(".svg")] = text([=] { return icons::toSvg(drawing(), icons::designSize); });
+        files[name + QStringLiteral(".svg")] =
+            text([=] { return icons::toSvg(drawing(), icons::designSize); });
     };
     withTwin(QStringLiteral("eye-photo"), photo::paint);
     withTwin(QStringLiteral("eye-open"), [](int scale) { return blink::paint(true, scale); });
@@ -70,7 +71,7 @@ std::map<QString, Writer> catalogue()
 
 } // namespace
 
-int main(int argc, char* argv[])
+int main(int argc, char *argv[])
 {
     if (argc < 3) {
         std::fprintf(stderr, "usage: %s OUTPUT-FOLDER NAME...\n", argv[0]);
@@ -87,15 +88,17 @@ int main(int argc, char* argv[])
 
     const std::map<QString, Writer> files = catalogue();
     bool listed = true;
-    for (const QString& name : names) {
+    for (const QString &name : names) {
         if (!files.contains(name)) {
-            std::fprintf(stderr, "%s is in the list of pictures, but nothing here draws it\n", qPrintable(name));
+            std::fprintf(stderr, "%s is in the list of pictures, but nothing here draws it\n",
+                         qPrintable(name));
             listed = false;
         }
     }
-    for (const auto& [name, write] : files) {
+    for (const auto &[name, write] : files) {
         if (!names.contains(name)) {
-            std::fprintf(stderr, "%s is drawn here, but missing from the list of pictures\n", qPrintable(name));
+            std::fprintf(stderr, "%s is drawn here, but missing from the list of pictures\n",
+                         qPrintable(name));
             listed = false;
         }
     }
@@ -104,7 +107,7 @@ int main(int argc, char* argv[])
         return 1;
 
     bool ok = true;
-    for (const QString& name : names) {
+    for (const QString &name : names) {
         const QString path = folder.filePath(name);
         if (!files.at(name)(path)) {
             std::fprintf(stderr, "cannot write %s\n", qPrintable(path));

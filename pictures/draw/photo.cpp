@@ -84,7 +84,7 @@ double eyeShadowAmount(double x, double y)
     const double lidSpan = smoothstep(-0.08, 0.12, t) * (1 - smoothstep(1.02, 1.32, t));
     const double below = y - lowerLid(x);
     const double underLashes = (1 - smoothstep(0.8, 3.5, below)) * smoothstep(0, 0.5, below)
-                               * smoothstep(0.45, 0.8, t) * (1 - smoothstep(1.0, 1.15, t));
+        * smoothstep(0.45, 0.8, t) * (1 - smoothstep(1.0, 1.15, t));
     return std::max(0.95 * onLid * lidSpan, 0.6 * underLashes);
 }
 
@@ -94,7 +94,8 @@ Rgb eyeShadowColour(double x, double y)
     const Rgb violet{118, 62, 198};
     const Rgb plum{56, 18, 100};
     const double t = clamp01(alongEye(x));
-    const Rgb acrossLid = t < 0.3 ? mix(lilac, violet, t / 0.3) : mix(violet, plum, std::pow((t - 0.3) / 0.7, 1.5));
+    const Rgb acrossLid =
+        t < 0.3 ? mix(lilac, violet, t / 0.3) : mix(violet, plum, std::pow((t - 0.3) / 0.7, 1.5));
     const double above = upperLid(x) - y;
     const double deepening = std::max(gaussian(above - creaseHeight(x) - 1, 2.5), gaussian(above, 2)) * t;
     return mix(acrossLid, plum, 0.7 * deepening);
@@ -157,7 +158,8 @@ Rgb scleraAt(double x, double y)
     const double t = alongEye(x);
     c = mix(c, Rgb{224, 176, 170}, 0.55 * (1 - smoothstep(0.0, 0.22, t)) + 0.3 * smoothstep(0.82, 1.0, t));
     const double caruncle = 1 - smoothstep(1.5, 5, std::hypot((x - (innerX + 4)) * 0.8, y - (innerY - 0.8)));
-    return mix(c, scaled(Rgb{214, 128, 126}, 1 + 0.15 * smoothstep(innerY - 1, innerY - 3, y)), 0.85 * caruncle);
+    return mix(c, scaled(Rgb{214, 128, 126}, 1 + 0.15 * smoothstep(innerY - 1, innerY - 3, y)),
+               0.85 * caruncle);
 }
 
 Rgb irisAt(double x, double y)
@@ -201,7 +203,7 @@ Rgb colourAt(double x, double y)
 }
 
 // Quadratic curve from root, leaving at lean and arriving at lean + curl (degrees from straight up).
-void drawHair(QPainter& painter, QPointF root, double lean, double curl, double length, double rootWidth)
+void drawHair(QPainter &painter, QPointF root, double lean, double curl, double length, double rootWidth)
 {
     const auto heading = [](double degrees) {
         const double radians = degrees * pi / 180;
@@ -228,7 +230,7 @@ void drawHair(QPainter& painter, QPointF root, double lean, double curl, double 
     painter.drawPath(hair);
 }
 
-void drawUpperLashes(QPainter& painter)
+void drawUpperLashes(QPainter &painter)
 {
     constexpr int count = 84;
     for (int i = 0; i < count; ++i) {
@@ -243,7 +245,7 @@ void drawUpperLashes(QPainter& painter)
     }
 }
 
-void drawLowerLashes(QPainter& painter)
+void drawLowerLashes(QPainter &painter)
 {
     constexpr int count = 16;
     painter.setBrush(QColor(40, 28, 36, 150));
@@ -262,7 +264,7 @@ QImage paint(int scale)
     const int samplesPerUnit = supersample * scale;
     QImage large(width * samplesPerUnit, height * samplesPerUnit, QImage::Format_RGB32);
     for (int row = 0; row < large.height(); ++row) {
-        auto* line = reinterpret_cast<QRgb*>(large.scanLine(row));
+        auto *line = reinterpret_cast<QRgb *>(large.scanLine(row));
         for (int column = 0; column < large.width(); ++column)
             line[column] = toQRgb(colourAt((column + 0.5) / samplesPerUnit, (row + 0.5) / samplesPerUnit));
     }

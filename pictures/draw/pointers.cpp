@@ -13,7 +13,8 @@
 namespace pointers {
 namespace {
 
-struct Capsule {
+struct Capsule
+{
     QPointF from;
     QPointF to;
     double radius;
@@ -33,11 +34,11 @@ constexpr int designSize = 32;
 
 // Paints with palette indices on an indexed image. Coordinates are on the design grid;
 // each design pixel covers scale × scale pixels.
-class PixelCanvas {
+class PixelCanvas
+{
 public:
-    PixelCanvas(int scale, const QList<QRgb>& colours)
-        : image(designSize * scale, designSize * scale, QImage::Format_Indexed8)
-        , scale(scale)
+    PixelCanvas(int scale, const QList<QRgb> &colours)
+        : image(designSize * scale, designSize * scale, QImage::Format_Indexed8), scale(scale)
     {
         QList<QRgb> table{qRgba(0, 0, 0, 0)};
         table += colours;
@@ -90,10 +91,9 @@ const QList<QRgb> computerColours{
 QImage pointingHand(int scale)
 {
     const std::vector<Capsule> parts{
-        {{12.5, 3.5}, {12.5, 20}, 2.5},   // index finger; its tip is the hot spot, (12, 1) times the scale
-        {{16.5, 12.5}, {16.5, 20}, 2.5},  // folded fingers
-        {{20.5, 13.5}, {20.5, 20}, 2.5},
-        {{24.0, 15.5}, {24.0, 20}, 2.0},
+        {{12.5, 3.5}, {12.5, 20}, 2.5},  // index finger; its tip is the hot spot, (12, 1) times the scale
+        {{16.5, 12.5}, {16.5, 20}, 2.5}, // folded fingers
+        {{20.5, 13.5}, {20.5, 20}, 2.5},   {{24.0, 15.5}, {24.0, 20}, 2.0},
         {{13.5, 22.5}, {19.5, 22.5}, 6.5}, // palm
         {{9.0, 21.0}, {4.5, 16.0}, 2.3},   // thumb
     };
@@ -103,7 +103,7 @@ QImage pointingHand(int scale)
         if (x < 0 || y < 0 || x >= size || y >= size)
             return false;
         const QPointF centre((x + 0.5) / scale, (y + 0.5) / scale);
-        return std::any_of(parts.begin(), parts.end(), [&](const Capsule& c) { return c.contains(centre); });
+        return std::any_of(parts.begin(), parts.end(), [&](const Capsule &c) { return c.contains(centre); });
     };
     // The outline keeps the weight of one design pixel at every scale.
     const auto onEdge = [&](int x, int y) {

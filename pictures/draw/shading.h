@@ -35,7 +35,8 @@ inline double bump(double t, double peakAt)
     return std::sin(pi * std::pow(t, std::log(0.5) / std::log(peakAt)));
 }
 
-struct Rgb {
+struct Rgb
+{
     double r = 0;
     double g = 0;
     double b = 0;
@@ -83,8 +84,9 @@ inline double valueNoise(double x, double y, std::uint32_t seed)
     const int iy = static_cast<int>(fy);
     const double u = smoothstep(0, 1, x - fx);
     const double v = smoothstep(0, 1, y - fy);
-    const double top = latticeValue(ix, iy, seed) + (latticeValue(ix + 1, iy, seed) - latticeValue(ix, iy, seed)) * u;
+    const double top =
+        latticeValue(ix, iy, seed) + (latticeValue(ix + 1, iy, seed) - latticeValue(ix, iy, seed)) * u;
     const double bottom = latticeValue(ix, iy + 1, seed)
-                          + (latticeValue(ix + 1, iy + 1, seed) - latticeValue(ix, iy + 1, seed)) * u;
+        + (latticeValue(ix + 1, iy + 1, seed) - latticeValue(ix, iy + 1, seed)) * u;
     return top + (bottom - top) * v;
 }

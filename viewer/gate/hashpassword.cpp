@@ -73,11 +73,21 @@ int main(int argc, char *argv[])
     header.write("#pragma once\n\n"
                  "#include <cstdint>\n\n"
                  "namespace BuiltInPassword {\n"
-                 "inline constexpr std::uint32_t Passes = " + QByteArray::number(Cost.passes) + ";\n"
-                 "inline constexpr std::uint32_t MemoryKiB = " + QByteArray::number(Cost.memoryKiB) + ";\n"
-                 "inline constexpr std::uint32_t Lanes = " + QByteArray::number(Cost.lanes) + ";\n"
-                 "inline constexpr unsigned char Salt[] = { " + cArray(salt) + "};\n"
-                 "inline constexpr unsigned char Key[] = { " + cArray(key) + "};\n"
-                 "}\n");
+                 "inline constexpr std::uint32_t Passes = "
+                 + QByteArray::number(Cost.passes)
+                 + ";\n"
+                   "inline constexpr std::uint32_t MemoryKiB = "
+                 + QByteArray::number(Cost.memoryKiB)
+                 + ";\n"
+                   "inline constexpr std::uint32_t Lanes = "
+                 + QByteArray::number(Cost.lanes)
+                 + ";\n"
+                   "inline constexpr unsigned char Salt[] = { "
+                 + cArray(salt)
+                 + "};\n"
+                   "inline constexpr unsigned char Key[] = { "
+                 + cArray(key)
+                 + "};\n"
+                   "}\n");
     return header.flush() ? 0 : 1;
 }
