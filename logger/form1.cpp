@@ -2,7 +2,7 @@
 #include "ui_form1.h"
 
 #include "logger/displaytext.h"
-#include "runtime/errorreport.h"
+#include "logger/errorreport.h"
 #include "runtime/startup.h"
 
 namespace Logger {
@@ -42,11 +42,11 @@ void Form1::Form_Activate()
     AccessRecorder recorder(m_via, m_recorder);
     const bool recorded = recorder.run(DisplayText());
     if (!recorder.notice().isEmpty())
-        Runtime::warn(recorder.notice());
+        warn(recorder.notice());
     if (!recorded) {
         Timer1.stop();
         hide();
-        Runtime::fail(recorder.errorString());
+        fail(recorder.errorString());
         return;
     }
     ui->Text1->setText(ui->Text1->text() + recorder.listing());

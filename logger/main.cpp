@@ -15,7 +15,7 @@ int main(int argc, char *argv[])
     Logger::Form1 form(AccessRecorder::Via::Service, QString::fromLatin1(Protocol::SocketPath));
 #else
     Logger::Form1 form(AccessRecorder::Via::Program,
-                       Runtime::programDirectory() + QStringLiteral("/tallix-record"));
+                       QCoreApplication::applicationDirPath() + QStringLiteral("/tallix-record"));
 #endif
     form.show();
     return app.exec();

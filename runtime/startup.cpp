@@ -90,16 +90,6 @@ bool isHeadless()
     return isHeadlessPlatform(QGuiApplication::platformName().toLatin1());
 }
 
-bool drawsOwnTitleBars()
-{
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
-QString programDirectory()
-{
-    return QCoreApplication::applicationDirPath();
-}
-
 void centreOnScreen(QWidget *window)
 {
     const QScreen *screen = window->screen();

@@ -29,12 +29,6 @@ QPixmap picture(const QString &name);
 
 bool isHeadless();
 
-// Whether title bars are the program's to draw: on Wayland, where GNOME
-// never draws them and Qt's own have no room for a narrow window's caption.
-bool drawsOwnTitleBars();
-
-QString programDirectory();
-
 void centreOnScreen(QWidget *window);
 
 } // namespace Runtime

@@ -20,7 +20,7 @@ int main(int argc, char *argv[])
     if (!form.Form_Load())
         return 1;
     std::optional<WindowFrame> frame;
-    if (Runtime::drawsOwnTitleBars())
+    if (WindowFrame::isNeeded())
         frame.emplace(form);
     frame ? frame->show() : form.show();
     return app.exec();

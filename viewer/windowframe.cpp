@@ -1,11 +1,17 @@
 #include "viewer/windowframe.h"
 
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QWindow>
 
 namespace {
 constexpr int Padding = 4;
+}
+
+bool WindowFrame::isNeeded()
+{
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 WindowFrame::WindowFrame(QWidget &window) : m_window(window)

@@ -13,6 +13,10 @@ class WindowFrame : public QWidget
 public:
     static constexpr int TitleHeight = 24;
 
+    // Whether title bars are the program's to draw: on Wayland, where GNOME
+    // never draws them and Qt's own have no room for a narrow window's caption.
+    static bool isNeeded();
+
     // Takes 'window' in, below the title bar, and gives it back when it goes.
     explicit WindowFrame(QWidget &window);
     ~WindowFrame() override;

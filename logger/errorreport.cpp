@@ -1,4 +1,4 @@
-#include "runtime/errorreport.h"
+#include "logger/errorreport.h"
 #include "runtime/startup.h"
 
 #include <QApplication>
@@ -6,12 +6,12 @@
 
 #include <cstdio>
 
-namespace Runtime {
+namespace Logger {
 
 void fail(const QString &message)
 {
     warn(message);
-    if (!isHeadless()) {
+    if (!Runtime::isHeadless()) {
         // The box may be the last window left; closing it must not end the
         // program with a success status.
         QApplication::setQuitOnLastWindowClosed(false);
@@ -28,4 +28,4 @@ void warn(const QString &message)
     std::fprintf(stderr, "%s: %s\n", qPrintable(QCoreApplication::applicationName()), qPrintable(message));
 }
 
-} // namespace Runtime
+} // namespace Logger

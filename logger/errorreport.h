@@ -2,7 +2,7 @@
 
 #include <QString>
 
-namespace Runtime {
+namespace Logger {
 
 // Reports a run-time error and ends the program with a non-zero status:
 // always on standard error, and in a message box where a display is in use,
@@ -12,4 +12,4 @@ void fail(const QString &message);
 // Says on standard error something the user may want to know; the program goes on.
 void warn(const QString &message);
 
-} // namespace Runtime
+} // namespace Logger
