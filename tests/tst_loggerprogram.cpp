@@ -52,6 +52,7 @@ private slots:
     void rejectsUnusableLog();
     void recordsOneAccess_data();
     void recordsOneAccess();
+    void recordsWithoutDisplay_data();
     void recordsWithoutDisplay();
     void failedWriteLeavesLogUnchanged_data();
     void failedWriteLeavesLogUnchanged();
@@ -151,8 +152,21 @@ void tst_LoggerProgram::recordsOneAccess()
     }
 }
 
+void tst_LoggerProgram::recordsWithoutDisplay_data()
+{
+    QTest::addColumn<QStringList>("settings");
+
+    QTest::newRow("no display") << QStringList();
+    // A platform Qt does not have must not stop the access being recorded,
+    // nor a time zone far from the system's move it.
+    QTest::newRow("unknown platform, far time zone") << QStringList{
+        QStringLiteral("QT_QPA_PLATFORM=bogus"), QStringLiteral("TZ=UTC-14"), QStringLiteral("LANG=C")};
+}
+
 void tst_LoggerProgram::recordsWithoutDisplay()
 {
+    QFETCH(QStringList, settings);
+
     QTemporaryDir dir;
     const QString program = install(dir, Canonical);
     QVERIFY(!program.isEmpty());
@@ -160,13 +174,17 @@ void tst_LoggerProgram::recordsWithoutDisplay()
     for (const QString &name :
          {QStringLiteral("DISPLAY"), QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("QT_QPA_PLATFORM")})
         environment.remove(name);
+    for (const QString &setting : settings)
+        environment.insert(setting.section(u'=', 0, 0), setting.section(u'=', 1));
 
+    const AccessTime start = systemNow();
     const Run run = runProgram(program, {}, environment);
     QVERIFY2(run.exitCode == 0, run.errors.constData());
     const std::optional<std::vector<AccessTime>> added =
         addedRecords(contentsOf(dir.filePath(QStringLiteral("Date.txt"))), Canonical);
     QVERIFY(added);
     QCOMPARE(added->size(), std::size_t(1));
+    QVERIFY(recordedSince(added->front(), start));
 }
 
 void tst_LoggerProgram::failedWriteLeavesLogUnchanged_data()
