@@ -8,6 +8,7 @@
 //                                throwaway system only
 
 #include "log/accesslog.h"
+#include "log/io.h"
 #include "log/protocol.h"
 #include "logger/accessrecorder.h"
 #include "logger/displaytext.h"
@@ -51,13 +52,16 @@ double copyWithSync(const QString &from, const QString &to)
     clock.start();
     const int in = ::open(QFile::encodeName(from).constData(), O_RDONLY);
     const int out = ::open(QFile::encodeName(to).constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0)
+        qFatal("cannot copy %s to %s", qPrintable(from), qPrintable(to));
     static char buffer[1 << 16];
     ssize_t got;
     while ((got = ::read(in, buffer, sizeof buffer)) > 0) {
-        if (::write(out, buffer, got) != got)
+        if (!Io::writeAll(out, std::string_view(buffer, std::size_t(got))))
             qFatal("copy failed");
     }
-    ::fsync(out);
+    if (got < 0 || ::fsync(out) != 0)
+        qFatal("copy failed");
     ::close(in);
     ::close(out);
     return clock.nsecsElapsed() / 1e6;

@@ -58,7 +58,7 @@ bool LogUpdate::update(const Clock &clock)
     }
     std::string line;
     AccessLog::appendRecord(line, *now);
-    m_record = line.substr(0, line.size() - 2);
+    m_record = line.substr(0, line.size() - AccessLog::LineEnd.size());
     const AccessLog::Contents contents = AccessLog::parse(old);
     if (!contents.isValid()) {
         m_error = badRecordMessage(m_logPath, contents);
@@ -77,7 +77,7 @@ bool LogUpdate::update(const Clock &clock)
     if (old.ends_with('\r'))
         separator = "\n";
     else if (!old.empty() && !old.ends_with('\n'))
-        separator = "\r\n";
+        separator = AccessLog::LineEnd;
 
     if (contents.layout == AccessLog::Layout::Canonical) {
         m_records = old;
