@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Builds the Debian package a second time, from a copy of the tree at
-# another path, in another time zone and language and under another umask,
-# and checks that it is byte for byte the package the package test built.
-# Usage: reproducible.sh SOURCE-DIR FIRST-DEB OUTPUT-DIR
+# Builds the Debian package a second time, without its checks, in the
+# package test's chroot (see buildd.sh), from a copy of the tree at another
+# path, in another time zone and language and under another umask, and
+# checks that it is byte for byte the package the package test built: the
+# programs do not depend on the tests, the build on where and when it runs.
+# Usage: reproducible.sh SOURCE-DIR FIRST-DEB OUTPUT-DIR BUILDD-ROOT
 set -uo pipefail
 
 source_dir=$1
 first=$(readlink -f "$2")
 out=$3
+buildd_root=$4
 source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 
 rm -rf "$out"
@@ -16,14 +19,12 @@ mkdir -p "$copy" "$out/locale"
 tar -C "$source_dir" --exclude='./build*' --exclude=./.git --exclude=./debian/tallix \
     --exclude='./obj-*' -cf - . | tar -C "$copy" -xf -
 localedef -i it_IT -f UTF-8 "$out/locale/it_IT.UTF-8"
-(
-    cd "$copy" && umask 0002 &&
-        TZ=Pacific/Kiritimati LOCPATH="$out/locale" LANG=it_IT.UTF-8 LC_ALL=it_IT.UTF-8 \
-        DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" dpkg-buildpackage -us -uc -b
-) >"$out/build.log" 2>&1 || { tail -n 50 "$out/build.log"; exit 1; }
+bash "$(dirname "${BASH_SOURCE[0]}")/buildd.sh" "$buildd_root" "$copy" "$out/built" UMASK=0002 \
+    TZ=Pacific/Kiritimati LOCPATH="$out/locale" LANG=it_IT.UTF-8 LC_ALL=it_IT.UTF-8 \
+    DEB_BUILD_OPTIONS="nocheck parallel=$(nproc)" || exit 1
 
 for deb in "$first" "$(dirname "$first")/tallix-dbgsym_$(basename "$first" | cut -d_ -f2-)"; do
-    second=$out/a-longer/path/to/$(basename "$deb")
+    second=$out/built/$(basename "$deb")
     if ! cmp -s "$deb" "$second"; then
         fail "$(basename "$deb") differs between the two builds"
         for side in "$deb" "$second"; do
