@@ -67,19 +67,66 @@ dpkg_quietly -P tallix
 [ ! -e "$logger_dir" ] || fail "purging left $logger_dir"
 [ ! -e /etc/xdg/autostart/io.github.tallix.Tallix.desktop ] || fail "purging left the autostart entry"
 
-echo "== over 1.1.0's layout: a setgid recorder, its group, the log root's"
+echo "== a failed upgrade from 1.1.0 leaves 1.1.0 recording as before"
+# 1.1.0 as it was laid out: the recorder setgid tallix by dpkg-statoverride,
+# beside the link to a log of that group. Its recorder recorded as this
+# version's does when started directly.
 userdel tallix
+old=/tmp/tallix-1.1.0
+mkdir -p "$old/DEBIAN" "$old/usr/lib/tallix"
+dpkg-deb --fsys-tarfile "$deb" | tar -C "$old" -x ./usr/lib/tallix/tallix-record
+ln -s "$log" "$old/usr/lib/tallix/Date.txt"
+cat >"$old/DEBIAN/control" <<END
+Package: tallix
+Version: 1.1.0
+Architecture: $(dpkg --print-architecture)
+Maintainer: Tallix Developers <maintainers@tallix.example.org>
+Description: access log of a computer (1.1.0, as the tests lay it out)
+END
+cat >"$old/DEBIAN/postinst" <<'END'
+#!/bin/sh
+set -e
+[ "$1" = configure ] || exit 0
 getent group tallix >/dev/null || groupadd --system tallix
-mkdir -p "$logger_dir" "$state"
+mkdir -p /var/lib/tallix
+[ -e /var/lib/tallix/Date.txt ] || install -g tallix -m 0664 /dev/null /var/lib/tallix/Date.txt
+[ -e /var/lib/tallix/Date.txt.lock ] || install -g tallix -m 0660 /dev/null /var/lib/tallix/Date.txt.lock
+dpkg-statoverride --list /usr/lib/tallix/tallix-record >/dev/null ||
+    dpkg-statoverride --update --add root tallix 2755 /usr/lib/tallix/tallix-record
+END
+chmod 0755 "$old/DEBIAN/postinst"
+dpkg-deb --root-owner-group --build "$old" /tmp/tallix-1.1.0.deb >/dev/null
+# A package that owns a file of this version makes its unpack fail.
+blocker=/tmp/tallix-blocker
+mkdir -p "$blocker/DEBIAN" "$blocker/usr/bin"
+printf 'Package: tallix-blocker\nVersion: 1\nArchitecture: all\nMaintainer: nobody <nobody@example.org>\nDescription: owns a file of tallix\n' \
+    >"$blocker/DEBIAN/control"
+: >"$blocker/usr/bin/tallix-vistrel"
+dpkg-deb --root-owner-group --build "$blocker" /tmp/tallix-blocker.deb >/dev/null
+dpkg_quietly -i /tmp/tallix-1.1.0.deb /tmp/tallix-blocker.deb
 printf '#2025-03-01 10:00:00#\r\n' >"$log"
-chown root:tallix "$log"
-chmod 0664 "$log"
-install -o root -g tallix -m 0660 /dev/null "$log.lock"
-ln -s "$log" "$logger_dir/Date.txt"
-dpkg-statoverride --add root tallix 2755 "$logger_dir/tallix-record"
+runuser -u tallix-user -- "$logger_dir/tallix-record" >/dev/null || fail "1.1.0 did not record"
+dpkg -i "$deb" >/tmp/dpkg.log 2>&1 && fail "the upgrade went through a file of another package"
+grep -q 'trying to overwrite' /tmp/dpkg.log || { cat /tmp/dpkg.log; fail "the upgrade failed for another reason"; }
+[ "$(dpkg-query -W -f='${Version} ${Status}' tallix)" = "1.1.0 install ok installed" ] ||
+    fail "after the failed upgrade tallix is $(dpkg-query -W -f='${Version} ${Status}' tallix)"
+[ "$(dpkg-statoverride --list "$logger_dir/tallix-record")" = "root tallix 2755 $logger_dir/tallix-record" ] ||
+    fail "the failed upgrade left the override $(dpkg-statoverride --list "$logger_dir/tallix-record")"
+[ "$(owner_mode "$log")" = "root:tallix 664" ] || fail "the failed upgrade left the log $(owner_mode "$log")"
+runuser -u tallix-user -- "$logger_dir/tallix-record" >/dev/null || fail "the rolled-back 1.1.0 did not record"
+[ "$(records)" -eq 3 ] || fail "1.1.0 recorded $(($(records) - 1)) accesses, not 2"
+
+echo "== the upgrade from 1.1.0 keeps every record"
+dpkg_quietly -P tallix-blocker
 cp "$log" /tmp/kept
 dpkg_quietly -i "$deb"
 cmp -s "$log" /tmp/kept || fail "upgrading changed the records"
 check_layout
+
+echo "== an administrator's override of the recorder outlives a reconfigure"
+dpkg-statoverride --update --add root root 0750 "$logger_dir/tallix-record"
+DEBIAN_FRONTEND=noninteractive dpkg-reconfigure tallix >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg-reconfigure"; }
+[ "$(owner_mode "$logger_dir/tallix-record")" = "root:root 750" ] ||
+    fail "reconfiguring made the recorder $(owner_mode "$logger_dir/tallix-record")"
 
 finish package_scripts
