@@ -70,8 +70,8 @@ as alice "$logger_dir/tallix" || fail "alice's logger failed"
 [ "$(journal_field $recorded_id alice TALLIX_SOURCE)" = logger ] || fail "the source is not the logger"
 [ "$(journal_field $recorded_id alice SYSLOG_FACILITY)" = 10 ] || fail "not in authpriv"
 [ "$(journal_field $recorded_id alice SYSLOG_IDENTIFIER)" = tallix ] || fail "not tagged tallix"
-journalctl -x -q MESSAGE_ID=$recorded_id TALLIX_USER=alice -n 1 | grep -q 'these entries say who it was' ||
-    fail "journalctl -x shows no catalog text"
+journalctl -x -q MESSAGE_ID=$recorded_id TALLIX_USER=alice -n 1 | grep -q "An access of user alice (uid $(id -u alice))" ||
+    fail "journalctl -x does not explain alice's access"
 
 echo "== eight users at once"
 before=$(records)
