@@ -1,6 +1,7 @@
 #include "log/accesslog.h"
 
 #include <QDate>
+#include <QScopeGuard>
 #include <QTest>
 #include <QTime>
 
@@ -46,6 +47,8 @@ private slots:
     void tornTail();
     void calendarAgreesWithQDate();
     void yearsOutsideTheRecordFormAreRefused();
+    void localTimeInTheZoneInForce_data();
+    void localTimeInTheZoneInForce();
 };
 
 void tst_AccessLog::recordRoundTrip_data()
@@ -247,6 +250,53 @@ void tst_AccessLog::yearsOutsideTheRecordFormAreRefused()
     QVERIFY(!AccessTime::fromFields(10000, 1, 1, 0, 0, 0));
     QVERIFY(AccessTime::fromFields(9999, 12, 31, 23, 59, 59));
     QVERIFY(AccessTime::fromFields(1, 1, 1, 0, 0, 0));
+}
+
+void tst_AccessLog::localTimeInTheZoneInForce_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<qint64>("epoch");
+    QTest::addColumn<QByteArray>("record");
+
+    const QByteArray centralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
+    QTest::newRow("UTC, midnight") << QByteArray("UTC0") << qint64(1782000000) << QByteArray("#2026-06-21#");
+    QTest::newRow("far east, the same moment")
+        << QByteArray("XYZ-14") << qint64(1782000000) << QByteArray("#2026-06-21 14:00:00#");
+    QTest::newRow("central Europe, summer time")
+        << centralEurope << qint64(1782000000) << QByteArray("#2026-06-21 02:00:00#");
+    QTest::newRow("central Europe, winter time")
+        << centralEurope << qint64(1765100000) << QByteArray("#2025-12-07 10:33:20#");
+    QTest::newRow("after 2038") << QByteArray("UTC0") << qint64(2200000000) << QByteArray("#2039-09-18 23:06:40#");
+    QTest::newRow("last second of year 9999")
+        << QByteArray("UTC0") << qint64(253402300799) << QByteArray("#9999-12-31 23:59:59#");
+    QTest::newRow("year 10000 has no record") << QByteArray("XYZ-14") << qint64(253402300799) << QByteArray();
+}
+
+// The rows run in one process and nothing here calls tzset(): each zone
+// after the first is in force only if the clock's reading looks at the zone
+// again, as a service running when /etc/localtime changes must.
+void tst_AccessLog::localTimeInTheZoneInForce()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(qint64, epoch);
+    QFETCH(QByteArray, record);
+
+    const QByteArray callersZone = qgetenv("TZ");
+    const bool zoned = qEnvironmentVariableIsSet("TZ");
+    const auto restore = qScopeGuard([&] {
+        if (zoned)
+            qputenv("TZ", callersZone);
+        else
+            qunsetenv("TZ");
+    });
+    qputenv("TZ", zone);
+    const std::optional<AccessTime> local = AccessTime::fromEpoch(epoch);
+    QCOMPARE(local.has_value(), !record.isEmpty());
+    if (local) {
+        std::string written;
+        AccessLog::appendRecord(written, *local);
+        QCOMPARE(written, bytes(record + "\r\n"));
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_AccessLog)
