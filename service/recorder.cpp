@@ -55,8 +55,10 @@ int record()
     }
     LogUpdate update(folder + "/Date.txt");
     const bool recorded = update.run();
-    if (!update.notice().empty())
-        say(update.notice());
+    for (const std::string &said : {update.notice(), update.damage()}) {
+        if (!said.empty())
+            say(said);
+    }
     if (!recorded) {
         say(update.errorString());
         return 1;

@@ -247,8 +247,10 @@ void Server::record(Connection &connection, const Request &request, const Journa
 {
     LogUpdate update(m_logPath);
     const bool recorded = update.run();
-    if (!update.notice().empty())
-        std::fprintf(stderr, "%s\n", update.notice().c_str());
+    for (const std::string &found : {update.notice(), update.damage()}) {
+        if (!found.empty())
+            std::fprintf(stderr, "%s\n", found.c_str());
+    }
     if (!recorded) {
         Journal::refused(access, update.errorString());
         reply(connection, Protocol::Error, update.errorString());

@@ -23,10 +23,10 @@ private slots:
     void appendsOneRecordAndHandsOverTheOthers_data();
     void appendsOneRecordAndHandsOverTheOthers();
     void missingLogIsNotCreated();
-    void badRecordLeavesTheLogUntouched();
     void clockPastYear9999RecordsNothing();
+    void lockFileBesideTheLogIsTheOneTaken_data();
     void lockFileBesideTheLogIsTheOneTaken();
-    void normalisingKeepsModeAndOwner();
+    void appendingKeepsModeOwnerAndFolder();
     void symbolicLinkStaysALink();
     void waitsForAnotherLogger();
     void followsALogReplacedWhileWaiting();
@@ -58,6 +58,16 @@ const char *said(const LogUpdate &update)
     return update.errorString().c_str();
 }
 
+// A writer that holds the lock beside the log, as another recorder does.
+int lockBeside(const QString &log)
+{
+    const int fd = ::open(QFile::encodeName(log + QStringLiteral(".lock")).constData(),
+                          O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        qFatal("cannot lock %s", qPrintable(log));
+    return fd;
+}
+
 } // namespace
 
 void tst_LogUpdate::init()
@@ -84,39 +94,52 @@ QByteArray tst_LogUpdate::read(const QString &path)
 void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers_data()
 {
     QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QByteArray>("kept"); // the file's bytes before the new record
     QTest::addColumn<bool>("torn");
+    QTest::addColumn<int>("badLine");
 
     const QByteArray canonical = "#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n";
-    QTest::newRow("empty") << QByteArray() << QByteArray() << false;
-    QTest::newRow("canonical") << canonical << canonical << false;
+    QTest::newRow("empty") << QByteArray() << QByteArray() << false << 0;
+    QTest::newRow("canonical") << canonical << canonical << false << 0;
     QTest::newRow("last line without CR LF")
         << QByteArray("#2002-02-02 17:41:51#\r\n#17:41:51#")
-        << QByteArray("#2002-02-02 17:41:51#\r\n#17:41:51#\r\n") << false;
-    QTest::newRow("LF line ends and a blank line")
-        << QByteArray("#2002-02-02 17:41:51#\n\n#2002-02-03 00:00:00#\n") << canonical << false;
+        << QByteArray("#2002-02-02 17:41:51#\r\n#17:41:51#\r\n") << false << 0;
+    QTest::newRow("last line ends in CR alone") << canonical.chopped(1) << canonical << false << 0;
+    // Nothing is tidied: whatever the log holds stays as it is.
+    const QByteArray lfAndBlank = "#2002-02-02 17:41:51#\n\n#2002-02-03 00:00:00#\n";
+    QTest::newRow("LF line ends and a blank line") << lfAndBlank << lfAndBlank << false << 0;
+    const QByteArray damaged = "#2002-02-02 17:41:51#\n#2002-02-02 25:61:00#\r\n#2002-02-03#\r\n";
+    QTest::newRow("a line that is no date") << damaged << damaged << false << 2;
+    const QByteArray comment = "# Tallix\r\n#2002-02-03#\r\n";
+    QTest::newRow("a comment line") << comment << comment << false << 1;
+    const QByteArray marked = "\xEF\xBB\xBF#2002-02-03#\r\n";
+    QTest::newRow("a UTF-8 mark") << marked << marked << false << 0;
     // What an interrupted write leaves is cut off first.
-    QTest::newRow("torn: part of a record") << canonical + "#2026-12-0" << canonical << true;
-    QTest::newRow("torn: zeros") << canonical + QByteArray(23, '\0') << canonical << true;
-    QTest::newRow("torn: nothing but a torn record") << QByteArray("#20") << QByteArray() << true;
-    // Normalised through a new file, or appended to where none can be made.
+    QTest::newRow("torn: part of a record") << canonical + "#2026-12-0" << canonical << true << 0;
+    QTest::newRow("torn: zeros") << canonical + QByteArray(23, '\0') << canonical << true << 0;
+    QTest::newRow("torn: nothing but a torn record") << QByteArray("#20") << QByteArray() << true << 0;
     QTest::newRow("torn: part of a record, LF line ends")
-        << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n#2026-12-07 0") << canonical << true;
+        << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n#2026-12-07 0")
+        << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n") << true << 0;
+    QTest::newRow("torn, after a line that is no date")
+        << QByteArray("garbage\r\n#2026-12-0") << QByteArray("garbage\r\n") << true << 1;
 }
 
 // The records handed over are what the log held before, in file form.
 void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
 {
     QFETCH(QByteArray, before);
-    QFETCH(QByteArray, after);
+    QFETCH(QByteArray, kept);
     QFETCH(bool, torn);
+    QFETCH(int, badLine);
 
     LogUpdate update(write(before));
     QVERIFY2(update.run(clock()), said(update));
-    QCOMPARE(read(m_path), after + m_nowRecord);
-    QCOMPARE(fromStd(update.records()), after);
-    QCOMPARE(read(m_path).mid(qsizetype(update.recordOffset())), m_nowRecord);
+    QCOMPARE(read(m_path), kept + m_nowRecord);
+    QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
+    QCOMPARE(fromStd(update.records()), torn ? kept : before);
     QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
+    QCOMPARE(update.damage().find("riga " + std::to_string(badLine) + ":") != std::string::npos, badLine > 0);
     // What is quoted from the file cannot drive a terminal.
     QVERIFY(update.notice().find('\0') == std::string::npos);
 }
@@ -135,56 +158,43 @@ void tst_LogUpdate::missingLogIsNotCreated()
     LogUpdate update(path());
     QVERIFY(!update.run(clock()));
     QVERIFY2(update.errorString().find(path()) != std::string::npos, said(update));
-    QVERIFY(!QFile::exists(m_path));
-}
-
-void tst_LogUpdate::badRecordLeavesTheLogUntouched()
-{
-    const QByteArray before = "#2002-02-02 17:41:51#\n#2002-02-02 25:61:00#\r\n#2002-02-03#\r\n";
-    LogUpdate update(write(before));
-    QVERIFY(!update.run(clock()));
-    QCOMPARE(read(m_path), before);
-    QVERIFY2(update.errorString().find("riga 2") != std::string::npos, said(update));
-    QVERIFY2(update.errorString().find("#2002-02-02 25:61:00#") != std::string::npos, said(update));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList());
 }
 
 // Readers of the log can lock the log itself; only the lock file beside it
 // keeps the writers apart, so a lock held on the log must not delay them.
+void tst_LogUpdate::lockFileBesideTheLogIsTheOneTaken_data()
+{
+    QTest::addColumn<bool>("lockMissing");
+
+    QTest::newRow("lock made by the set-up") << false;
+    QTest::newRow("lock missing") << true;
+}
+
 void tst_LogUpdate::lockFileBesideTheLogIsTheOneTaken()
 {
+    QFETCH(bool, lockMissing);
+
     write("#2002-02-03#\r\n");
-    const QString lockPath = m_path + QStringLiteral(".lock");
-    QVERIFY(QFile(lockPath).open(QIODevice::WriteOnly));
+    const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
+    if (!lockMissing)
+        QVERIFY(QFile(QFile::decodeName(lockPath)).open(QIODevice::WriteOnly));
     const int reader = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
     QCOMPARE(::flock(reader, LOCK_EX), 0);
 
-    LogUpdate free(path());
-    QVERIFY2(free.run(clock()), said(free));
-
-    const int writer = ::open(QFile::encodeName(lockPath).constData(), O_RDONLY);
-    QCOMPARE(::flock(writer, LOCK_EX | LOCK_NB), 0);
-    std::atomic<bool> released = false;
-    std::thread holder([writer, &released] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        released = true;
-        ::close(writer);
-    });
-    // A writer held up before the lock must not bring an older time to it.
-    bool clockReadWhileLocked = false;
-    LogUpdate waiting(path());
-    const bool recorded = waiting.run([&] {
-        clockReadWhileLocked = !released;
-        return std::optional(m_now);
-    });
-    holder.join();
+    LogUpdate update(path());
+    const bool recorded = update.run(clock());
     ::close(reader);
-    QVERIFY2(recorded, said(waiting));
-    QVERIFY(!clockReadWhileLocked);
-    QCOMPARE(waiting.record(), std::string("#2026-12-07 08:30:00#"));
-    QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord + m_nowRecord);
+    QVERIFY2(recorded, said(update));
+    QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
+    struct stat lock;
+    QCOMPARE(::lstat(lockPath.constData(), &lock), 0);
+    QVERIFY(S_ISREG(lock.st_mode));
+    if (lockMissing)
+        QCOMPARE(lock.st_mode & 07777, 0600u);
 }
 
-void tst_LogUpdate::normalisingKeepsModeAndOwner()
+void tst_LogUpdate::appendingKeepsModeOwnerAndFolder()
 {
     write("#2002-02-03#\n");
     QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), 0604), 0);
@@ -194,7 +204,7 @@ void tst_LogUpdate::normalisingKeepsModeAndOwner()
 
     LogUpdate update(path());
     QVERIFY2(update.run(clock()), said(update));
-    QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
+    QCOMPARE(read(m_path), "#2002-02-03#\n" + m_nowRecord);
     struct stat status;
     QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &status), 0);
     QCOMPARE(status.st_mode & 07777, 0604u);
@@ -202,7 +212,8 @@ void tst_LogUpdate::normalisingKeepsModeAndOwner()
         QCOMPARE(status.st_uid, 65534u);
         QCOMPARE(status.st_gid, 65534u);
     }
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("Date.txt")});
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files),
+             (QStringList{QStringLiteral("Date.txt"), QStringLiteral("Date.txt.lock")}));
 }
 
 void tst_LogUpdate::symbolicLinkStaysALink()
@@ -215,33 +226,41 @@ void tst_LogUpdate::symbolicLinkStaysALink()
     LogUpdate update(path());
     QVERIFY2(update.run(clock()), said(update));
     QVERIFY(QFileInfo(m_path).isSymLink());
-    QCOMPARE(read(target), "#2002-02-03#\r\n" + m_nowRecord);
+    QCOMPARE(read(target), "#2002-02-03#\n" + m_nowRecord);
+    // The lock goes with the file, whichever name leads to it.
+    QVERIFY(QFileInfo::exists(target + QStringLiteral(".lock")));
 }
 
 void tst_LogUpdate::waitsForAnotherLogger()
 {
     write("#2002-02-03#\r\n");
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
-    QCOMPARE(::flock(fd, LOCK_EX), 0);
-    std::thread holder([fd] {
+    const int writer = lockBeside(m_path);
+    std::atomic<bool> released = false;
+    std::thread holder([writer, &released] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ::close(fd);
+        released = true;
+        ::close(writer);
     });
-
+    // A writer held up before the lock must not bring an older time to it.
+    bool clockReadWhileLocked = false;
     LogUpdate update(path());
-    const bool recorded = update.run(clock());
+    const bool recorded = update.run([&] {
+        clockReadWhileLocked = !released;
+        return std::optional(m_now);
+    });
     holder.join();
     QVERIFY2(recorded, said(update));
+    QVERIFY(!clockReadWhileLocked);
+    QCOMPARE(update.record(), std::string("#2026-12-07 08:30:00#"));
     QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
 }
 
-// A logger that normalised the log replaced the file while this one waited
-// for the lock on the old one: the record must go into the new file.
+// Someone replaced the file while this logger waited for the lock: the
+// record must go into the new file.
 void tst_LogUpdate::followsALogReplacedWhileWaiting()
 {
     write("#2002-02-03#\r\n");
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
-    QCOMPARE(::flock(fd, LOCK_EX), 0);
+    const int writer = lockBeside(m_path);
     const QString replacement = m_dir->filePath(QStringLiteral("new.txt"));
     std::thread holder([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -250,7 +269,7 @@ void tst_LogUpdate::followsALogReplacedWhileWaiting()
         file.write("#2002-02-03#\r\n#2002-02-04#\r\n");
         file.close();
         ::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(m_path).constData());
-        ::close(fd);
+        ::close(writer);
     });
 
     LogUpdate update(path());
