@@ -3,6 +3,7 @@
 #include "log/message.h"
 
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -18,10 +19,19 @@ std::string shown(std::string_view text)
 
 } // namespace
 
-LogUpdate::LogUpdate(std::string logPath) : m_logPath(logPath), m_file(std::move(logPath)) { }
+LogUpdate::LogUpdate(std::string logPath, Reading reading)
+    : m_logPath(logPath), m_reading(reading), m_file(std::move(logPath))
+{
+}
 
 bool LogUpdate::run(const Clock &clock)
 {
+    m_records = {};
+    m_recordOffset = 0;
+    m_record.clear();
+    m_notice.clear();
+    m_damage.clear();
+    m_error.clear();
     try {
         const bool recorded = update(clock);
         m_file.release();
@@ -37,6 +47,8 @@ bool LogUpdate::run(const Clock &clock)
 
 bool LogUpdate::update(const Clock &clock)
 {
+    // Whatever fails from here leaves the log in a state this run did not see.
+    const std::optional<LogFile::Status> left = std::exchange(m_left, std::nullopt);
     LogFile::Status status;
     if (!m_file.open(Patience) || !m_file.status(status)) {
         m_error = m_file.errorString();
@@ -54,13 +66,14 @@ bool LogUpdate::update(const Clock &clock)
 
     std::size_t end = status.size;
     std::string_view separator;
-    if (!check(end, separator))
+    if ((m_reading == Reading::Whole || status != left) && !check(end, separator))
         return false;
     if (!m_file.append(std::string(separator) + line)) {
         m_error = m_file.errorString();
         return false;
     }
     m_recordOffset = end + separator.size();
+    m_left = LogFile::Status{status.device, status.inode, m_recordOffset + line.size()};
     return true;
 }
 
@@ -91,6 +104,9 @@ bool LogUpdate::check(std::size_t &end, std::string_view &separator)
     else if (!old.empty() && !old.ends_with('\n'))
         separator = AccessLog::LineEnd;
     end = old.size();
-    m_records = old;
+    if (m_reading == Reading::Whole)
+        m_records = old;
+    else
+        m_mapped.unmap();
     return true;
 }

@@ -23,21 +23,30 @@ public:
 
     using Clock = std::function<std::optional<AccessTime>()>;
 
-    explicit LogUpdate(std::string logPath);
+    enum class Reading {
+        // Every run reads and checks the whole log, and hands its bytes over.
+        Whole,
+        // The first run reads and checks the whole log; the others only where
+        // someone else changed the file since: an access then costs the same
+        // whatever the log's length.
+        Changes,
+    };
+
+    LogUpdate(std::string logPath, Reading reading);
 
     // The clock is read once the lock is held, so that a writer delayed
     // before it never adds a time older than the last record's. Other
     // writers may go on as soon as it returns.
     bool run(const Clock &clock = &AccessTime::now);
 
-    // The log's bytes before the new record, but for a line end added to its
-    // last line; valid as long as the update lives.
+    // Reading::Whole: the log's bytes before the new record, but for a line
+    // end added to its last line; valid until the next run.
     std::string_view records() const { return m_records; }
     // The line added, without its CR LF, and where it begins in the file.
     const std::string &record() const { return m_record; }
     std::size_t recordOffset() const { return m_recordOffset; }
     const std::string &notice() const { return m_notice; }
-    // The first line that is not a record.
+    // The first line that is not a record, where this run checked the log.
     const std::string &damage() const { return m_damage; }
     const std::string &errorString() const { return m_error; }
 
@@ -48,8 +57,12 @@ private:
     bool check(std::size_t &end, std::string_view &separator);
 
     std::string m_logPath;
+    Reading m_reading;
     LogFile m_file;
     MappedFile m_mapped;
+    // The log as the last run left it, ending in a whole line: while it is
+    // still so, none of it needs reading.
+    std::optional<LogFile::Status> m_left;
     std::string_view m_records;
     std::string m_record;
     std::size_t m_recordOffset = 0;

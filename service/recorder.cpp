@@ -53,7 +53,7 @@ int record()
             "l'accesso non è stato registrato");
         return 1;
     }
-    LogUpdate update(folder + "/Date.txt");
+    LogUpdate update(folder + "/Date.txt", LogUpdate::Reading::Whole);
     const bool recorded = update.run();
     for (const std::string &said : {update.notice(), update.damage()}) {
         if (!said.empty())

@@ -23,6 +23,8 @@ private slots:
     void appendsOneRecordAndHandsOverTheOthers_data();
     void appendsOneRecordAndHandsOverTheOthers();
     void missingLogIsNotCreated();
+    void readsTheLogAgainOnlyWhereAnotherChangedIt_data();
+    void readsTheLogAgainOnlyWhereAnotherChangedIt();
     void clockPastYear9999RecordsNothing();
     void lockFileBesideTheLogIsTheOneTaken_data();
     void lockFileBesideTheLogIsTheOneTaken();
@@ -32,6 +34,8 @@ private slots:
     void followsALogReplacedWhileWaiting();
 
 private:
+    enum class Change { None, InPlace, Grown, Replaced };
+
     std::string write(const QByteArray &contents);
     static QByteArray read(const QString &path);
     std::string path() const { return m_path.toStdString(); }
@@ -125,7 +129,8 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers_data()
         << QByteArray("garbage\r\n#2026-12-0") << QByteArray("garbage\r\n") << true << 1;
 }
 
-// The records handed over are what the log held before, in file form.
+// The service's first access checks the log as the private recorder's
+// does; only the private one hands the records over.
 void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
 {
     QFETCH(QByteArray, before);
@@ -133,21 +138,25 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
     QFETCH(bool, torn);
     QFETCH(int, badLine);
 
-    LogUpdate update(write(before));
-    QVERIFY2(update.run(clock()), said(update));
-    QCOMPARE(read(m_path), kept + m_nowRecord);
-    QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
-    QCOMPARE(fromStd(update.records()), torn ? kept : before);
-    QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
-    QCOMPARE(update.damage().find("riga " + std::to_string(badLine) + ":") != std::string::npos, badLine > 0);
-    // What is quoted from the file cannot drive a terminal.
-    QVERIFY(update.notice().find('\0') == std::string::npos);
+    for (const LogUpdate::Reading reading : {LogUpdate::Reading::Whole, LogUpdate::Reading::Changes}) {
+        LogUpdate update(write(before), reading);
+        QVERIFY2(update.run(clock()), said(update));
+        QCOMPARE(read(m_path), kept + m_nowRecord);
+        QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
+        if (reading == LogUpdate::Reading::Whole)
+            QCOMPARE(fromStd(update.records()), torn ? kept : before);
+        QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
+        QCOMPARE(update.damage().find("riga " + std::to_string(badLine) + ":") != std::string::npos,
+                 badLine > 0);
+        // What is quoted from the file cannot drive a terminal.
+        QVERIFY(update.notice().find('\0') == std::string::npos);
+    }
 }
 
 void tst_LogUpdate::clockPastYear9999RecordsNothing()
 {
     const QByteArray log = "#2002-02-03#\r\n";
-    LogUpdate update(write(log));
+    LogUpdate update(write(log), LogUpdate::Reading::Whole);
     QVERIFY(!update.run([] { return std::optional<AccessTime>(); }));
     QVERIFY2(update.errorString().find("0001-9999") != std::string::npos, said(update));
     QCOMPARE(read(m_path), log);
@@ -155,10 +164,68 @@ void tst_LogUpdate::clockPastYear9999RecordsNothing()
 
 void tst_LogUpdate::missingLogIsNotCreated()
 {
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     QVERIFY(!update.run(clock()));
     QVERIFY2(update.errorString().find(path()) != std::string::npos, said(update));
     QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList());
+}
+
+void tst_LogUpdate::readsTheLogAgainOnlyWhereAnotherChangedIt_data()
+{
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<QByteArray>("appended");
+    QTest::addColumn<bool>("readAgain");
+
+    QTest::newRow("nobody else wrote") << Change::None << QByteArray() << false;
+    // Proof that nothing is read: a line made bad goes unseen.
+    QTest::newRow("a line changed in place") << Change::InPlace << QByteArray() << false;
+    QTest::newRow("grown by another") << Change::Grown << QByteArray("#2002-02-04#\r\n") << true;
+    QTest::newRow("grown by a torn write") << Change::Grown << QByteArray("#2026-1") << true;
+    QTest::newRow("replaced by another") << Change::Replaced << QByteArray() << true;
+}
+
+// The service tells a damaged log once, and an access costs it the same
+// whatever the log's length, unless someone else changed the file.
+void tst_LogUpdate::readsTheLogAgainOnlyWhereAnotherChangedIt()
+{
+    QFETCH(Change, change);
+    QFETCH(QByteArray, appended);
+    QFETCH(bool, readAgain);
+
+    LogUpdate update(write("#2002-02-03#\r\ngarbage\r\n"), LogUpdate::Reading::Changes);
+    QVERIFY2(update.run(clock()), said(update));
+    QVERIFY2(update.damage().find("riga 2:") != std::string::npos, update.damage().c_str());
+    QVERIFY2(update.run(clock()), said(update));
+    QCOMPARE(update.damage(), std::string());
+
+    QByteArray changed = read(m_path);
+    if (change == Change::InPlace) {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.write("#2002-02-3x#") == 12);
+        changed.replace(0, 12, "#2002-02-3x#");
+    } else if (change == Change::Grown) {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.write(appended) == appended.size());
+        changed += appended;
+    } else if (change == Change::Replaced) {
+        const QString replacement = m_dir->filePath(QStringLiteral("new.txt"));
+        QFile file(replacement);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(changed) == changed.size());
+        file.close();
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(m_path).constData()), 0);
+    }
+
+    QVERIFY2(update.run(clock()), said(update));
+    QCOMPARE(!update.damage().empty(), readAgain);
+    const QByteArray kept = changed.endsWith('\n') ? changed : changed.left(changed.lastIndexOf('\n') + 1);
+    QCOMPARE(!update.notice().empty(), kept != changed);
+    QCOMPARE(read(m_path), kept + m_nowRecord);
+    QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
+
+    QVERIFY2(update.run(clock()), said(update));
+    QCOMPARE(update.damage(), std::string());
 }
 
 // Readers of the log can lock the log itself; only the lock file beside it
@@ -182,7 +249,7 @@ void tst_LogUpdate::lockFileBesideTheLogIsTheOneTaken()
     const int reader = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
     QCOMPARE(::flock(reader, LOCK_EX), 0);
 
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     const bool recorded = update.run(clock());
     ::close(reader);
     QVERIFY2(recorded, said(update));
@@ -202,7 +269,7 @@ void tst_LogUpdate::appendingKeepsModeOwnerAndFolder()
     if (root)
         QCOMPARE(::chown(QFile::encodeName(m_path).constData(), 65534, 65534), 0);
 
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     QVERIFY2(update.run(clock()), said(update));
     QCOMPARE(read(m_path), "#2002-02-03#\n" + m_nowRecord);
     struct stat status;
@@ -223,7 +290,7 @@ void tst_LogUpdate::symbolicLinkStaysALink()
     QFile::rename(m_path, target);
     QVERIFY(QFile::link(target, m_path));
 
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     QVERIFY2(update.run(clock()), said(update));
     QVERIFY(QFileInfo(m_path).isSymLink());
     QCOMPARE(read(target), "#2002-02-03#\n" + m_nowRecord);
@@ -243,7 +310,7 @@ void tst_LogUpdate::waitsForAnotherLogger()
     });
     // A writer held up before the lock must not bring an older time to it.
     bool clockReadWhileLocked = false;
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     const bool recorded = update.run([&] {
         clockReadWhileLocked = !released;
         return std::optional(m_now);
@@ -272,7 +339,7 @@ void tst_LogUpdate::followsALogReplacedWhileWaiting()
         ::close(writer);
     });
 
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     const bool recorded = update.run(clock());
     holder.join();
     QVERIFY2(recorded, said(update));
