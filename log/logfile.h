@@ -34,7 +34,8 @@ public:
     LogFile &operator=(const LogFile &) = delete;
 
     // Opens the file, never creating it, and waits up to 'patience' for
-    // another process's lock. A lock dies with its holder.
+    // another process's lock, which is made where it is missing. A lock dies
+    // with its holder.
     bool open(std::chrono::milliseconds patience);
     // Refuses what is not a regular file.
     bool status(Status &status);
