@@ -21,8 +21,7 @@ std::string shown(std::string_view text)
 
 LogUpdate::LogUpdate(std::string logPath, Reading reading)
     : m_logPath(logPath), m_reading(reading), m_file(std::move(logPath))
-{
-}
+{ }
 
 bool LogUpdate::run(const Clock &clock)
 {

@@ -158,9 +158,11 @@ void tst_AccessLog::layout_data()
     QTest::newRow("last line without CR LF") << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03#") << 2 << 0;
     QTest::newRow("last line ends in a lone CR") << QByteArray("#2002-02-03#\r") << 1 << 0;
     QTest::newRow("LF line ends") << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n") << 2 << 0;
-    QTest::newRow("blank line skipped") << QByteArray("#2002-02-02 17:41:51#\r\n\r\n#2002-02-03#\r\n") << 2 << 0;
+    QTest::newRow("blank line skipped")
+        << QByteArray("#2002-02-02 17:41:51#\r\n\r\n#2002-02-03#\r\n") << 2 << 0;
     QTest::newRow("blank last line") << QByteArray("#2002-02-03#\r\n  \r\n") << 1 << 0;
-    QTest::newRow("UTF-8 mark before the first record") << QByteArray("\xEF\xBB\xBF#2002-02-03#\r\n") << 1 << 0;
+    QTest::newRow("UTF-8 mark before the first record")
+        << QByteArray("\xEF\xBB\xBF#2002-02-03#\r\n") << 1 << 0;
     QTest::newRow("UTF-8 mark inside the log")
         << QByteArray("#2002-02-03#\r\n\xEF\xBB\xBF#2002-02-04#\r\n") << 1 << 2;
     QTest::newRow("comment line") << QByteArray("# Tallix\r\n#2002-02-03#\r\n") << 1 << 1;
@@ -272,7 +274,8 @@ void tst_AccessLog::localTimeInTheZoneInForce_data()
         << centralEurope << qint64(1782000000) << QByteArray("#2026-06-21 02:00:00#");
     QTest::newRow("central Europe, winter time")
         << centralEurope << qint64(1765100000) << QByteArray("#2025-12-07 10:33:20#");
-    QTest::newRow("after 2038") << QByteArray("UTC0") << qint64(2200000000) << QByteArray("#2039-09-18 23:06:40#");
+    QTest::newRow("after 2038") << QByteArray("UTC0") << qint64(2200000000)
+                                << QByteArray("#2039-09-18 23:06:40#");
     QTest::newRow("last second of year 9999")
         << QByteArray("UTC0") << qint64(253402300799) << QByteArray("#9999-12-31 23:59:59#");
     QTest::newRow("year 10000 has no record") << QByteArray("XYZ-14") << qint64(253402300799) << QByteArray();

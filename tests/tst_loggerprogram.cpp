@@ -114,9 +114,11 @@ void tst_LoggerProgram::recordsOneAccess_data()
     QTest::newRow("last line ends in CR alone") << Canonical.chopped(1) << Canonical << false;
     // Kept as they are: the log is never tidied.
     QTest::newRow("LF line ends") << LfOnly << LfOnly << false;
-    const QByteArray blankLines = "\r\n#2002-02-02 17:41:51#\r\n\r\n \t\r\n#2002-02-03#\n#17:41:51#\r\n\r\n\n";
+    const QByteArray blankLines =
+        "\r\n#2002-02-02 17:41:51#\r\n\r\n \t\r\n#2002-02-03#\n#17:41:51#\r\n\r\n\n";
     QTest::newRow("blank lines") << blankLines << blankLines << false;
-    const QByteArray longForms = "#2002-02-02 17:41:51#\r\n#2002-02-03 00:00:00#\r\n#1899-12-30 17:41:51#\r\n";
+    const QByteArray longForms =
+        "#2002-02-02 17:41:51#\r\n#2002-02-03 00:00:00#\r\n#1899-12-30 17:41:51#\r\n";
     QTest::newRow("long forms") << longForms << longForms << false;
     QTest::newRow("canonical, through a link") << Canonical << Canonical << true;
     QTest::newRow("LF line ends, through a link") << LfOnly << LfOnly << true;
@@ -248,8 +250,7 @@ void tst_LoggerProgram::recordsKeepingOwnerAndMode_data()
     QTest::newRow("file of another user") << LfOnly << 0700u << 0640u << true << false;
     QTest::newRow("folder not writable, file writable by all")
         << Canonical << 0755u << 0666u << false << true;
-    QTest::newRow("folder not writable, file of the runner")
-        << LfOnly << 0755u << 0644u << true << true;
+    QTest::newRow("folder not writable, file of the runner") << LfOnly << 0755u << 0644u << true << true;
     QTest::newRow("folder and file writable by all") << LfOnly << 0777u << 0666u << false << true;
 }
 

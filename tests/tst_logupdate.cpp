@@ -214,7 +214,8 @@ void tst_LogUpdate::readsTheLogAgainOnlyWhereAnotherChangedIt()
         QFile file(replacement);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(changed) == changed.size());
         file.close();
-        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(m_path).constData()), 0);
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(m_path).constData()),
+                 0);
     }
 
     QVERIFY2(update.run(clock()), said(update));
