@@ -68,15 +68,12 @@ class RecordReader
 {
 public:
     std::optional<AccessTime> read(std::string_view literal);
-    // Whether the literal just read is the form it would be written in.
-    bool wasCanonical() const { return m_canonical; }
 
 private:
     std::optional<std::int64_t> day(const char *date);
 
     char m_lastDate[DateLength] = {};
     std::optional<std::int64_t> m_lastDay;
-    bool m_canonical = false;
 };
 
 // "yyyy-MM-dd" as days since the zero date.
@@ -112,17 +109,14 @@ std::optional<AccessTime> RecordReader::read(std::string_view literal)
             return std::nullopt;
         days = *date;
     }
-    if (size == DateOnly.size()) {
-        m_canonical = days != 0;
+    if (size == DateOnly.size())
         return AccessTime::fromDay(days, 0, 0, 0);
-    }
     const char *clock = text + (full ? ClockStart : 1);
     if ((full && text[ClockStart - 1] != ' ') || clock[2] != ':' || clock[5] != ':')
         return std::nullopt;
     const int hour = twoDigits(clock);
     const int minute = twoDigits(clock + 3);
     const int second = twoDigits(clock + 6);
-    m_canonical = !full || (days != 0 && (hour | minute | second) != 0);
     return AccessTime::fromDay(days, hour, minute, second);
 }
 
@@ -158,31 +152,27 @@ void appendRecord(std::string &out, AccessTime time)
     out += LineEnd;
 }
 
-std::string serialize(const std::vector<AccessTime> &times)
-{
-    std::string out;
-    out.reserve(times.size() * FullLine);
-    for (AccessTime time : times)
-        appendRecord(out, time);
-    return out;
-}
+namespace {
 
-Contents parse(std::string_view text)
+Contents read(std::string_view text, bool keepTimes)
 {
     Contents contents;
-    contents.times.reserve(text.size() / FullLine + 1);
+    if (keepTimes)
+        contents.times.reserve(text.size() / FullLine + 1);
     RecordReader reader;
     std::size_t lineNumber = 0;
-    for (std::size_t start = 0; start < text.size();) {
+    // A text editor's mark of UTF-8 is no line of the log.
+    constexpr std::string_view Utf8Mark = "\xEF\xBB\xBF";
+    std::size_t start = text.starts_with(Utf8Mark) ? Utf8Mark.size() : 0;
+    while (start < text.size()) {
         ++lineNumber;
         // The usual line, a full record and CR LF, needs no search for its
         // end: a literal that reads has no line end inside.
         if (start + FullLine <= text.size()
             && text.substr(start + DateAndClock.size(), LineEnd.size()) == LineEnd) {
             if (const std::optional<AccessTime> time = reader.read(text.substr(start, DateAndClock.size()))) {
-                contents.times.push_back(*time);
-                if (!reader.wasCanonical())
-                    contents.layout = Layout::Irregular;
+                if (keepTimes)
+                    contents.times.push_back(*time);
                 start += FullLine;
                 continue;
             }
@@ -198,28 +188,31 @@ Contents parse(std::string_view text)
         const std::size_t lineStart = start;
         start = end + 1;
 
-        if ((line.empty() || line.front() != '#') && isBlank(line)) {
-            contents.layout = Layout::Irregular;
+        if ((line.empty() || line.front() != '#') && isBlank(line))
             continue;
-        }
-        const std::optional<AccessTime> time = reader.read(line);
-        if (!time) {
-            if (!terminated && !crlf && isTorn(line)) {
-                contents.tornTail = lineStart;
-                return contents;
-            }
+        if (const std::optional<AccessTime> time = reader.read(line)) {
+            if (keepTimes)
+                contents.times.push_back(*time);
+        } else if (!terminated && !crlf && isTorn(line)) {
+            contents.tornTail = lineStart;
+        } else if (contents.badLine == 0) {
             contents.badLine = lineNumber;
             contents.badText = line;
-            return contents;
         }
-        contents.times.push_back(*time);
-
-        if (!reader.wasCanonical() || crlf != terminated)
-            contents.layout = Layout::Irregular;
-        else if (!terminated && contents.layout == Layout::Canonical)
-            contents.layout = Layout::Unterminated;
     }
     return contents;
+}
+
+} // namespace
+
+Contents parse(std::string_view text)
+{
+    return read(text, true);
+}
+
+Contents check(std::string_view text)
+{
+    return read(text, false);
 }
 
 } // namespace AccessLog

@@ -12,17 +12,10 @@
 // and "#17:41:51#" on the zero date.
 namespace AccessLog {
 
-enum class Layout {
-    Canonical,    // reads back byte for byte as it would be written
-    Unterminated, // canonical but for the CR LF after the last record
-    Irregular,    // LF line ends, blank lines or long forms to normalise
-};
-
 struct Contents
 {
-    std::vector<AccessTime> times;
-    Layout layout = Layout::Canonical;
-    std::size_t badLine = 0; // 1-based line that is not a date literal, 0 if none
+    std::vector<AccessTime> times; // the lines that read as records
+    std::size_t badLine = 0;       // the first line, 1-based, that is neither a record nor blank; 0 if none
     std::string badText;
     // Where an interrupted write's leftover begins: a last line with no line
     // end that is only the start of a record, or only NUL bytes. The text
@@ -38,10 +31,13 @@ struct Contents
 inline constexpr std::string_view LineEnd = "\r\n";
 inline constexpr std::size_t FullLine = sizeof "#yyyy-MM-dd HH:mm:ss#" - 1 + LineEnd.size();
 
+// Reads every line; one that is not a record is skipped, and the first of
+// them named.
 Contents parse(std::string_view text);
+// The same without keeping the times: what a writer needs to know of a log.
+Contents check(std::string_view text);
 
 std::optional<AccessTime> parseRecord(std::string_view literal);
 void appendRecord(std::string &out, AccessTime time);
-std::string serialize(const std::vector<AccessTime> &times);
 
 } // namespace AccessLog

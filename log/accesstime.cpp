@@ -63,8 +63,20 @@ std::optional<AccessTime> AccessTime::fromFields(int year, int month, int day, i
 std::optional<AccessTime> AccessTime::now()
 {
     const std::time_t present = std::time(nullptr);
+    if (present == std::time_t(-1))
+        return std::nullopt;
+    return fromEpoch(present);
+}
+
+std::optional<AccessTime> AccessTime::fromEpoch(std::int64_t seconds)
+{
+    // glibc reads the zone once and keeps it: only tzset() looks at
+    // /etc/localtime again, so a service running for months follows a
+    // change of zone.
+    ::tzset();
+    const std::time_t moment = std::time_t(seconds);
     std::tm local{};
-    if (present == std::time_t(-1) || !::localtime_r(&present, &local))
+    if (!::localtime_r(&moment, &local))
         return std::nullopt;
     // A leap second reads as the last second of its minute.
     const int second = local.tm_sec > 59 ? 59 : local.tm_sec;

@@ -34,6 +34,9 @@ public:
     // The system's local time now; nothing when the clock reads a time no
     // record can hold.
     static std::optional<AccessTime> now();
+    // The local time of a moment in seconds since 1970, in the time zone in
+    // force now.
+    static std::optional<AccessTime> fromEpoch(std::int64_t seconds);
 
     constexpr std::int64_t days() const
     {

@@ -21,22 +21,6 @@ bool sameFile(const struct stat &a, const struct stat &b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-std::string folderOf(const std::string &file)
-{
-    const std::size_t slash = file.rfind('/');
-    return slash == 0 ? std::string("/") : file.substr(0, slash);
-}
-
-bool syncFolderOf(const std::string &file)
-{
-    const int fd = ::open(folderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    const bool synced = ::fsync(fd) == 0;
-    ::close(fd);
-    return synced;
-}
-
 } // namespace
 
 LogFile::LogFile(std::string path) : m_path(std::move(path)) { }
@@ -77,53 +61,40 @@ bool LogFile::open(std::chrono::milliseconds patience)
         return fail("Impossibile aprire il file", errno);
     }
     m_target = target;
+    if (!openLog())
+        return false;
+    // Made where it is missing, with the writer's own rights: in the
+    // service's folder only the service can take it, and a private log's
+    // folder is its user's own.
     const std::string lock = m_target + ".lock";
-    const int lockFd = ::open(lock.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (lockFd >= 0)
-        return lockBeside(lockFd, deadline);
-    if (errno != ENOENT) {
+    m_lockFd = ::open(lock.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (m_lockFd < 0) {
         m_error = "Impossibile aprire il file di blocco " + Message::escaped(lock) + ": "
             + Message::systemError(errno);
         return false;
     }
-    return lockItself(deadline);
-}
-
-// The lock file outlives every replacement of the log, so the log opened
-// after the lock is taken is the current one.
-bool LogFile::lockBeside(int lockFd, std::chrono::steady_clock::time_point deadline)
-{
-    m_lockFd = lockFd;
-    if (!waitForLock(m_lockFd, deadline))
+    if (!waitForLock(deadline))
         return false;
+    // Someone may have replaced the log while this one waited: the record
+    // goes into the file the name leads to now.
+    struct stat opened, named;
+    if (::fstat(m_fd, &opened) != 0)
+        return fail("Impossibile leggere il file", errno);
+    if (::stat(m_target.c_str(), &named) == 0 && sameFile(opened, named))
+        return true;
+    ::close(m_fd);
+    return openLog();
+}
+
+bool LogFile::openLog()
+{
     m_fd = ::open(m_target.c_str(), O_RDWR | O_CLOEXEC);
-    if (m_fd < 0)
-        return fail("Impossibile aprire il file", errno);
-    return true;
+    return m_fd >= 0 || fail("Impossibile aprire il file", errno);
 }
 
-bool LogFile::lockItself(std::chrono::steady_clock::time_point deadline)
+bool LogFile::waitForLock(std::chrono::steady_clock::time_point deadline)
 {
-    for (;;) {
-        m_fd = ::open(m_target.c_str(), O_RDWR | O_CLOEXEC);
-        if (m_fd < 0)
-            return fail("Impossibile aprire il file", errno);
-        if (!waitForLock(m_fd, deadline))
-            return false;
-        // A logger that held the lock before us may have replaced the file.
-        struct stat opened, named;
-        if (::fstat(m_fd, &opened) != 0)
-            return fail("Impossibile leggere il file", errno);
-        if (::stat(m_target.c_str(), &named) == 0 && sameFile(opened, named))
-            return true;
-        ::close(m_fd);
-        m_fd = -1;
-    }
-}
-
-bool LogFile::waitForLock(int fd, std::chrono::steady_clock::time_point deadline)
-{
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR)
             return fail("Impossibile bloccare il file", errno);
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -137,22 +108,27 @@ bool LogFile::waitForLock(int fd, std::chrono::steady_clock::time_point deadline
     return true;
 }
 
-bool LogFile::read(std::string_view &contents)
+bool LogFile::status(Status &status)
 {
-    struct stat status;
-    if (::fstat(m_fd, &status) != 0)
+    struct stat file;
+    if (::fstat(m_fd, &file) != 0)
         return fail("Impossibile leggere il file", errno, Unchanged);
-    if (!S_ISREG(status.st_mode)) {
+    if (!S_ISREG(file.st_mode)) {
         m_error =
             "Il file " + Message::escaped(m_path) + " non è un file regolare; " + std::string(Unchanged);
         return false;
     }
-    m_size = status.st_size;
+    m_size = file.st_size;
+    status = {file.st_dev, file.st_ino, std::size_t(file.st_size)};
+    return true;
+}
+
+bool LogFile::read(MappedFile &mapped)
+{
     // Writers wait for the lock; a file cut short by anyone else faults,
     // and the recorder reports it.
-    if (!m_mapped.map(m_fd, std::size_t(m_size)))
+    if (!mapped.map(m_fd, std::size_t(m_size)))
         return fail("Impossibile leggere il file", errno, Unchanged);
-    contents = m_mapped.view();
     return true;
 }
 
@@ -182,46 +158,4 @@ bool LogFile::cutBack(std::string_view what, int error)
                     "il file potrebbe terminare con una riga non salvata o incompleta; una riga incompleta "
                     "sarà eliminata dalla prossima registrazione");
     return fail(what, error, Unchanged);
-}
-
-LogFile::Replacement LogFile::replace(std::string_view contents)
-{
-    struct stat status;
-    if (::fstat(m_fd, &status) != 0)
-        return Replacement::Impossible;
-    // A link stays a link: the new contents go to the file it points to.
-    std::string temporary = m_target + ".XXXXXX";
-    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0)
-        return Replacement::Impossible;
-    auto discard = [&] {
-        ::close(fd);
-        ::unlink(temporary.c_str());
-    };
-    // A file of our own keeps its owner without fchown, which a service's
-    // system call filter may forbid.
-    const bool ownOwner = status.st_uid == ::geteuid() && status.st_gid == ::getegid();
-    if ((!ownOwner && ::fchown(fd, status.st_uid, status.st_gid) != 0)
-        || ::fchmod(fd, status.st_mode & 07777) != 0) {
-        discard();
-        return Replacement::Impossible;
-    }
-    if (!Io::writeAll(fd, contents) || ::fsync(fd) != 0) {
-        const int error = errno;
-        discard();
-        fail("Impossibile scrivere nel file", error, Unchanged);
-        return Replacement::Failed;
-    }
-    // fsync before rename: a crash must leave the old log or the new one.
-    if (::close(fd) != 0 || ::rename(temporary.c_str(), m_target.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        fail("Impossibile sostituire il file", error, Unchanged);
-        return Replacement::Failed;
-    }
-    if (!syncFolderOf(m_target)) {
-        fail("Impossibile salvare su disco la cartella del file", errno);
-        return Replacement::Failed;
-    }
-    return Replacement::Done;
 }

@@ -1,9 +1,9 @@
 #include "log/logupdate.h"
 #include "log/accesslog.h"
-#include "log/logfile.h"
 #include "log/message.h"
 
 #include <new>
+#include <utility>
 
 namespace {
 
@@ -17,19 +17,20 @@ std::string shown(std::string_view text)
     return out + "»";
 }
 
-std::string badRecordMessage(const std::string &path, const AccessLog::Contents &contents)
-{
-    return "Il file " + Message::escaped(path) + " non contiene una data valida alla riga "
-        + std::to_string(contents.badLine) + ": " + shown(contents.badText)
-        + "; il file non è stato modificato";
-}
-
 } // namespace
 
-LogUpdate::LogUpdate(std::string logPath) : m_logPath(logPath), m_file(std::move(logPath)) { }
+LogUpdate::LogUpdate(std::string logPath, Reading reading)
+    : m_logPath(logPath), m_reading(reading), m_file(std::move(logPath))
+{ }
 
 bool LogUpdate::run(const Clock &clock)
 {
+    m_records = {};
+    m_recordOffset = 0;
+    m_record.clear();
+    m_notice.clear();
+    m_damage.clear();
+    m_error.clear();
     try {
         const bool recorded = update(clock);
         m_file.release();
@@ -45,8 +46,10 @@ bool LogUpdate::run(const Clock &clock)
 
 bool LogUpdate::update(const Clock &clock)
 {
-    std::string_view old;
-    if (!m_file.open(Patience) || !m_file.read(old)) {
+    // Whatever fails from here leaves the log in a state this run did not see.
+    const std::optional<LogFile::Status> left = std::exchange(m_left, std::nullopt);
+    LogFile::Status status;
+    if (!m_file.open(Patience) || !m_file.status(status)) {
         m_error = m_file.errorString();
         return false;
     }
@@ -59,52 +62,50 @@ bool LogUpdate::update(const Clock &clock)
     std::string line;
     AccessLog::appendRecord(line, *now);
     m_record = line.substr(0, line.size() - AccessLog::LineEnd.size());
-    const AccessLog::Contents contents = AccessLog::parse(old);
-    if (!contents.isValid()) {
-        m_error = badRecordMessage(m_logPath, contents);
+
+    std::size_t end = status.size;
+    std::string_view separator;
+    if ((m_reading == Reading::Whole || status != left) && !check(end, separator))
+        return false;
+    if (!m_file.append(std::string(separator) + line)) {
+        m_error = m_file.errorString();
         return false;
     }
+    m_recordOffset = end + separator.size();
+    m_left = LogFile::Status{status.device, status.inode, m_recordOffset + line.size()};
+    return true;
+}
+
+bool LogUpdate::check(std::size_t &end, std::string_view &separator)
+{
+    if (!m_file.read(m_mapped)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    std::string_view old = m_mapped.view();
+    const AccessLog::Contents contents = AccessLog::check(old);
+    if (!contents.isValid())
+        m_damage = "Il file " + Message::escaped(m_logPath) + " non contiene una data valida alla riga "
+            + std::to_string(contents.badLine) + ": " + shown(contents.badText)
+            + "; la riga è stata lasciata com'è";
     if (contents.hasTornTail()) {
         m_notice = "Il file " + Message::escaped(m_logPath)
-            + " terminava con una riga incompleta, lasciata da "
-              "una scrittura interrotta: "
+            + " terminava con una riga incompleta, lasciata da una scrittura interrotta: "
             + shown(old.substr(contents.tornTail)) + "; la riga è stata eliminata";
         old = old.substr(0, contents.tornTail);
+        if (!m_file.cutTo(old.size())) {
+            m_error = m_file.errorString();
+            return false;
+        }
     }
-
-    // What ends the last line, where the log left it unended.
-    std::string_view separator;
     if (old.ends_with('\r'))
         separator = "\n";
     else if (!old.empty() && !old.ends_with('\n'))
         separator = AccessLog::LineEnd;
-
-    if (contents.layout == AccessLog::Layout::Canonical) {
+    end = old.size();
+    if (m_reading == Reading::Whole)
         m_records = old;
-    } else {
-        m_normalised = AccessLog::serialize(contents.times);
-        m_records = m_normalised;
-    }
-
-    if (contents.layout == AccessLog::Layout::Irregular) {
-        switch (m_file.replace(m_normalised + line)) {
-        case LogFile::Replacement::Done:
-            m_recordOffset = m_normalised.size();
-            return true;
-        case LogFile::Replacement::Failed:
-            m_error = m_file.errorString();
-            return false;
-        case LogFile::Replacement::Impossible:
-            // Where only the file, not its folder, is writable the log is
-            // left as it reads and the access appended to it.
-            break;
-        }
-    }
-    if ((contents.hasTornTail() && !m_file.cutTo(contents.tornTail))
-        || !m_file.append(std::string(separator) + line)) {
-        m_error = m_file.errorString();
-        return false;
-    }
-    m_recordOffset = old.size() + separator.size();
+    else
+        m_mapped.unmap();
     return true;
 }

@@ -2,6 +2,7 @@
 
 #include "log/accesstime.h"
 #include "log/logfile.h"
+#include "log/mappedfile.h"
 
 #include <chrono>
 #include <functional>
@@ -9,10 +10,12 @@
 #include <string>
 #include <string_view>
 
-// One access recorded: every record of the log is read and checked, and the
-// present time is added as the new last record. On any failure the log keeps
-// what it held before, and errorString() says what went wrong. A last line
-// that an interrupted write left behind is dropped first, and notice() says so.
+// One access recorded: the present time is appended as the new last record
+// and no byte before it changes, but for the line end an unended last line
+// lacks and a last line that an interrupted write left behind, which is
+// dropped and notice() says so. A line that is not a record is no reason to
+// refuse: damage() names the first one. On any failure the log keeps what it
+// held before, and errorString() says what went wrong.
 class LogUpdate
 {
 public:
@@ -20,32 +23,50 @@ public:
 
     using Clock = std::function<std::optional<AccessTime>()>;
 
-    explicit LogUpdate(std::string logPath);
+    enum class Reading {
+        // Every run reads and checks the whole log, and hands its bytes over.
+        Whole,
+        // The first run reads and checks the whole log; the others only where
+        // someone else changed the file since: an access then costs the same
+        // whatever the log's length.
+        Changes,
+    };
+
+    LogUpdate(std::string logPath, Reading reading);
 
     // The clock is read once the lock is held, so that a writer delayed
     // before it never adds a time older than the last record's. Other
     // writers may go on as soon as it returns.
     bool run(const Clock &clock = &AccessTime::now);
 
-    // The records the log held before this access, in their file form, each
-    // followed by CR LF; valid as long as the update lives.
+    // Reading::Whole: the log's bytes before the new record, but for a line
+    // end added to its last line; valid until the next run.
     std::string_view records() const { return m_records; }
-    // The line added, without its CR LF, and where it begins in the file:
-    // the bytes before it are the records the log held before.
+    // The line added, without its CR LF, and where it begins in the file.
     const std::string &record() const { return m_record; }
     std::size_t recordOffset() const { return m_recordOffset; }
     const std::string &notice() const { return m_notice; }
+    // The first line that is not a record, where this run checked the log.
+    const std::string &damage() const { return m_damage; }
     const std::string &errorString() const { return m_error; }
 
 private:
     bool update(const Clock &clock);
+    // Reads and checks the log, drops a torn last line, and says what must
+    // end its last line; false on failure.
+    bool check(std::size_t &end, std::string_view &separator);
 
     std::string m_logPath;
+    Reading m_reading;
     LogFile m_file;
+    MappedFile m_mapped;
+    // The log as the last run left it, ending in a whole line: while it is
+    // still so, none of it needs reading.
+    std::optional<LogFile::Status> m_left;
     std::string_view m_records;
-    std::string m_normalised; // the records, where the log's own bytes are not their file form
     std::string m_record;
     std::size_t m_recordOffset = 0;
     std::string m_notice;
+    std::string m_damage;
     std::string m_error;
 };

@@ -14,8 +14,10 @@ public:
     MappedFile(const MappedFile &) = delete;
     MappedFile &operator=(const MappedFile &) = delete;
 
-    // False with errno set; a size of 0 maps nothing and succeeds.
+    // False with errno set; a size of 0 maps nothing and succeeds. What was
+    // mapped before goes.
     bool map(int fd, std::size_t size);
+    void unmap();
     std::string_view view() const { return {static_cast<const char *>(m_data), m_size}; }
 
 private:

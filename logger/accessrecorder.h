@@ -20,7 +20,8 @@ public:
 
     // One display text per record, each followed by CR LF, in file order.
     QString listing() const { return m_listing; }
-    // What the recorder said besides recording: a torn last line it dropped.
+    // What the recorder said besides recording: a torn last line it dropped,
+    // the first line of the log that is not a date.
     QString notice() const { return m_notice; }
     QString errorString() const { return m_error; }
 

@@ -37,4 +37,13 @@ void refused(const Access &access, std::string_view reason)
                     access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
 }
 
+void warning(const Access &access, std::string_view found)
+{
+    const std::string message = std::string(found) + " (all'accesso di " + who(access) + ")";
+    sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_WARNING, "SYSLOG_IDENTIFIER=tallix",
+                    "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s", access.user.c_str(), "TALLIX_UID=%u",
+                    unsigned(access.uid), "TALLIX_SOURCE=%s", access.source.c_str(), "TALLIX_TTY=%s",
+                    access.tty.c_str(), nullptr);
+}
+
 } // namespace Journal

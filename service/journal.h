@@ -20,5 +20,8 @@ struct Access
 void recorded(const Access &access, std::string_view record);
 // Not recorded: refused or failed, and why.
 void refused(const Access &access, std::string_view reason);
+// Something wrong with the log that an access found: a damaged line, a torn
+// last line dropped.
+void warning(const Access &access, std::string_view found);
 
 } // namespace Journal

@@ -53,10 +53,12 @@ int record()
             "l'accesso non è stato registrato");
         return 1;
     }
-    LogUpdate update(folder + "/Date.txt");
+    LogUpdate update(folder + "/Date.txt", LogUpdate::Reading::Whole);
     const bool recorded = update.run();
-    if (!update.notice().empty())
-        say(update.notice());
+    for (const std::string &said : {update.notice(), update.damage()}) {
+        if (!said.empty())
+            say(said);
+    }
     if (!recorded) {
         say(update.errorString());
         return 1;

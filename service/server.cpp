@@ -1,6 +1,5 @@
 #include "service/server.h"
 #include "log/io.h"
-#include "log/logupdate.h"
 #include "log/protocol.h"
 #include "service/request.h"
 
@@ -71,7 +70,8 @@ std::size_t listedBytes(int fd, std::size_t bytes)
 } // namespace
 
 Server::Server(int listener, std::string logPath, std::string marksFolder)
-    : m_listener(listener), m_logPath(std::move(logPath)), m_marks(std::move(marksFolder))
+    : m_listener(listener), m_logPath(logPath), m_update(std::move(logPath), LogUpdate::Reading::Changes),
+      m_marks(std::move(marksFolder))
 {
     // systemd hands the socket over blocking; one accept too many must not
     // stop the service.
@@ -245,21 +245,24 @@ void Server::answer(Connection &connection, std::string_view line)
 
 void Server::record(Connection &connection, const Request &request, const Journal::Access &access)
 {
-    LogUpdate update(m_logPath);
-    const bool recorded = update.run();
-    if (!update.notice().empty())
-        std::fprintf(stderr, "%s\n", update.notice().c_str());
+    const bool recorded = m_update.run();
+    // Told once, at the access that found it: the update reads the log again
+    // only where someone else changed it.
+    for (const std::string &found : {m_update.notice(), m_update.damage()}) {
+        if (!found.empty())
+            Journal::warning(access, found);
+    }
     if (!recorded) {
-        Journal::refused(access, update.errorString());
-        reply(connection, Protocol::Error, update.errorString());
+        Journal::refused(access, m_update.errorString());
+        reply(connection, Protocol::Error, m_update.errorString());
         return;
     }
-    Journal::recorded(access, update.record());
+    Journal::recorded(access, m_update.record());
     // PAM lists nothing: the login's own step has no use for the records.
     if (request.kind == Request::Kind::Login)
-        m_marks.mark(request.session, access.uid, update.recordOffset());
-    sendRecords(connection, request.kind == Request::Kind::Login ? 0 : update.recordOffset(),
-                update.notice());
+        m_marks.mark(request.session, access.uid, m_update.recordOffset());
+    sendRecords(connection, request.kind == Request::Kind::Login ? 0 : m_update.recordOffset(),
+                m_update.notice());
 }
 
 // The first logger of a session whose login PAM recorded is that login:

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/logupdate.h"
 #include "service/journal.h"
 #include "service/sessionmarks.h"
 
@@ -67,6 +68,7 @@ private:
 
     int m_listener;
     std::string m_logPath;
+    LogUpdate m_update;
     std::list<Connection> m_connections;
     std::map<uid_t, User> m_users;
     SessionMarks m_marks;

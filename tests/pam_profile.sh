@@ -129,13 +129,13 @@ grep -q pam-session /etc/pam.d/common-session || fail "upgrading from 1.1.0 with
 /var/lib/dpkg/info/tallix.postinst configure 1.1.0 >/dev/null
 grep -q pam-session /etc/pam.d/common-session || fail "upgrading from 1.1.0 with the profile on turned it off"
 
-echo "== a log that fails, or a service that is gone, never fails or delays the session"
+echo "== a damaged log, or a service that is gone, never fails or delays the session"
 cp "$log" /tmp/kept
 printf 'junk\r\n' >>"$log"
 mark=$(date +%s)
 session login tty2 0
 sleep 0.5
-warnings | grep -q 'riga' || fail "the failure is not in the journal"
+warnings | grep -q 'riga' || fail "the damaged line is not in the journal"
 cp /tmp/kept "$log"
 systemctl stop tallix-record.socket tallix-record.service
 mark=$(date +%s)

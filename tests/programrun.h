@@ -74,8 +74,10 @@ inline std::optional<std::vector<AccessTime>> addedRecords(const QByteArray &aft
         return std::nullopt;
     const std::string added = after.mid(before.size()).toStdString();
     const AccessLog::Contents contents = AccessLog::parse(added);
-    if (!contents.isValid() || contents.hasTornTail() || contents.layout != AccessLog::Layout::Canonical
-        || AccessLog::serialize(contents.times) != added)
+    std::string written;
+    for (AccessTime time : contents.times)
+        AccessLog::appendRecord(written, time);
+    if (written != added)
         return std::nullopt;
     return contents.times;
 }

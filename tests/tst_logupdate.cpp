@@ -23,15 +23,19 @@ private slots:
     void appendsOneRecordAndHandsOverTheOthers_data();
     void appendsOneRecordAndHandsOverTheOthers();
     void missingLogIsNotCreated();
-    void badRecordLeavesTheLogUntouched();
+    void readsTheLogAgainOnlyWhereAnotherChangedIt_data();
+    void readsTheLogAgainOnlyWhereAnotherChangedIt();
     void clockPastYear9999RecordsNothing();
+    void lockFileBesideTheLogIsTheOneTaken_data();
     void lockFileBesideTheLogIsTheOneTaken();
-    void normalisingKeepsModeAndOwner();
+    void appendingKeepsModeOwnerAndFolder();
     void symbolicLinkStaysALink();
     void waitsForAnotherLogger();
     void followsALogReplacedWhileWaiting();
 
 private:
+    enum class Change { None, InPlace, Grown, Replaced };
+
     std::string write(const QByteArray &contents);
     static QByteArray read(const QString &path);
     std::string path() const { return m_path.toStdString(); }
@@ -56,6 +60,16 @@ QByteArray fromStd(std::string_view text)
 const char *said(const LogUpdate &update)
 {
     return update.errorString().c_str();
+}
+
+// A writer that holds the lock beside the log, as another recorder does.
+int lockBeside(const QString &log)
+{
+    const int fd = ::open(QFile::encodeName(log + QStringLiteral(".lock")).constData(),
+                          O_RDONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        qFatal("cannot lock %s", qPrintable(log));
+    return fd;
 }
 
 } // namespace
@@ -84,47 +98,65 @@ QByteArray tst_LogUpdate::read(const QString &path)
 void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers_data()
 {
     QTest::addColumn<QByteArray>("before");
-    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QByteArray>("kept"); // the file's bytes before the new record
     QTest::addColumn<bool>("torn");
+    QTest::addColumn<int>("badLine");
 
     const QByteArray canonical = "#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n";
-    QTest::newRow("empty") << QByteArray() << QByteArray() << false;
-    QTest::newRow("canonical") << canonical << canonical << false;
+    QTest::newRow("empty") << QByteArray() << QByteArray() << false << 0;
+    QTest::newRow("canonical") << canonical << canonical << false << 0;
     QTest::newRow("last line without CR LF")
         << QByteArray("#2002-02-02 17:41:51#\r\n#17:41:51#")
-        << QByteArray("#2002-02-02 17:41:51#\r\n#17:41:51#\r\n") << false;
-    QTest::newRow("LF line ends and a blank line")
-        << QByteArray("#2002-02-02 17:41:51#\n\n#2002-02-03 00:00:00#\n") << canonical << false;
+        << QByteArray("#2002-02-02 17:41:51#\r\n#17:41:51#\r\n") << false << 0;
+    QTest::newRow("last line ends in CR alone") << canonical.chopped(1) << canonical << false << 0;
+    // Nothing is tidied: whatever the log holds stays as it is.
+    const QByteArray lfAndBlank = "#2002-02-02 17:41:51#\n\n#2002-02-03 00:00:00#\n";
+    QTest::newRow("LF line ends and a blank line") << lfAndBlank << lfAndBlank << false << 0;
+    const QByteArray damaged = "#2002-02-02 17:41:51#\n#2002-02-02 25:61:00#\r\n#2002-02-03#\r\n";
+    QTest::newRow("a line that is no date") << damaged << damaged << false << 2;
+    const QByteArray comment = "# Tallix\r\n#2002-02-03#\r\n";
+    QTest::newRow("a comment line") << comment << comment << false << 1;
+    const QByteArray marked = "\xEF\xBB\xBF#2002-02-03#\r\n";
+    QTest::newRow("a UTF-8 mark") << marked << marked << false << 0;
     // What an interrupted write leaves is cut off first.
-    QTest::newRow("torn: part of a record") << canonical + "#2026-12-0" << canonical << true;
-    QTest::newRow("torn: zeros") << canonical + QByteArray(23, '\0') << canonical << true;
-    QTest::newRow("torn: nothing but a torn record") << QByteArray("#20") << QByteArray() << true;
-    // Normalised through a new file, or appended to where none can be made.
+    QTest::newRow("torn: part of a record") << canonical + "#2026-12-0" << canonical << true << 0;
+    QTest::newRow("torn: zeros") << canonical + QByteArray(23, '\0') << canonical << true << 0;
+    QTest::newRow("torn: nothing but a torn record") << QByteArray("#20") << QByteArray() << true << 0;
     QTest::newRow("torn: part of a record, LF line ends")
-        << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n#2026-12-07 0") << canonical << true;
+        << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n#2026-12-07 0")
+        << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n") << true << 0;
+    QTest::newRow("torn, after a line that is no date")
+        << QByteArray("garbage\r\n#2026-12-0") << QByteArray("garbage\r\n") << true << 1;
 }
 
-// The records handed over are what the log held before, in file form.
+// The service's first access checks the log as the private recorder's
+// does; only the private one hands the records over.
 void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
 {
     QFETCH(QByteArray, before);
-    QFETCH(QByteArray, after);
+    QFETCH(QByteArray, kept);
     QFETCH(bool, torn);
+    QFETCH(int, badLine);
 
-    LogUpdate update(write(before));
-    QVERIFY2(update.run(clock()), said(update));
-    QCOMPARE(read(m_path), after + m_nowRecord);
-    QCOMPARE(fromStd(update.records()), after);
-    QCOMPARE(read(m_path).mid(qsizetype(update.recordOffset())), m_nowRecord);
-    QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
-    // What is quoted from the file cannot drive a terminal.
-    QVERIFY(update.notice().find('\0') == std::string::npos);
+    for (const LogUpdate::Reading reading : {LogUpdate::Reading::Whole, LogUpdate::Reading::Changes}) {
+        LogUpdate update(write(before), reading);
+        QVERIFY2(update.run(clock()), said(update));
+        QCOMPARE(read(m_path), kept + m_nowRecord);
+        QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
+        if (reading == LogUpdate::Reading::Whole)
+            QCOMPARE(fromStd(update.records()), torn ? kept : before);
+        QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
+        QCOMPARE(update.damage().find("riga " + std::to_string(badLine) + ":") != std::string::npos,
+                 badLine > 0);
+        // What is quoted from the file cannot drive a terminal.
+        QVERIFY(update.notice().find('\0') == std::string::npos);
+    }
 }
 
 void tst_LogUpdate::clockPastYear9999RecordsNothing()
 {
     const QByteArray log = "#2002-02-03#\r\n";
-    LogUpdate update(write(log));
+    LogUpdate update(write(log), LogUpdate::Reading::Whole);
     QVERIFY(!update.run([] { return std::optional<AccessTime>(); }));
     QVERIFY2(update.errorString().find("0001-9999") != std::string::npos, said(update));
     QCOMPARE(read(m_path), log);
@@ -132,59 +164,105 @@ void tst_LogUpdate::clockPastYear9999RecordsNothing()
 
 void tst_LogUpdate::missingLogIsNotCreated()
 {
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     QVERIFY(!update.run(clock()));
     QVERIFY2(update.errorString().find(path()) != std::string::npos, said(update));
-    QVERIFY(!QFile::exists(m_path));
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList());
 }
 
-void tst_LogUpdate::badRecordLeavesTheLogUntouched()
+void tst_LogUpdate::readsTheLogAgainOnlyWhereAnotherChangedIt_data()
 {
-    const QByteArray before = "#2002-02-02 17:41:51#\n#2002-02-02 25:61:00#\r\n#2002-02-03#\r\n";
-    LogUpdate update(write(before));
-    QVERIFY(!update.run(clock()));
-    QCOMPARE(read(m_path), before);
-    QVERIFY2(update.errorString().find("riga 2") != std::string::npos, said(update));
-    QVERIFY2(update.errorString().find("#2002-02-02 25:61:00#") != std::string::npos, said(update));
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<QByteArray>("appended");
+    QTest::addColumn<bool>("readAgain");
+
+    QTest::newRow("nobody else wrote") << Change::None << QByteArray() << false;
+    // Proof that nothing is read: a line made bad goes unseen.
+    QTest::newRow("a line changed in place") << Change::InPlace << QByteArray() << false;
+    QTest::newRow("grown by another") << Change::Grown << QByteArray("#2002-02-04#\r\n") << true;
+    QTest::newRow("grown by a torn write") << Change::Grown << QByteArray("#2026-1") << true;
+    QTest::newRow("replaced by another") << Change::Replaced << QByteArray() << true;
+}
+
+// The service tells a damaged log once, and an access costs it the same
+// whatever the log's length, unless someone else changed the file.
+void tst_LogUpdate::readsTheLogAgainOnlyWhereAnotherChangedIt()
+{
+    QFETCH(Change, change);
+    QFETCH(QByteArray, appended);
+    QFETCH(bool, readAgain);
+
+    LogUpdate update(write("#2002-02-03#\r\ngarbage\r\n"), LogUpdate::Reading::Changes);
+    QVERIFY2(update.run(clock()), said(update));
+    QVERIFY2(update.damage().find("riga 2:") != std::string::npos, update.damage().c_str());
+    QVERIFY2(update.run(clock()), said(update));
+    QCOMPARE(update.damage(), std::string());
+
+    QByteArray changed = read(m_path);
+    if (change == Change::InPlace) {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.write("#2002-02-3x#") == 12);
+        changed.replace(0, 12, "#2002-02-3x#");
+    } else if (change == Change::Grown) {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::Append));
+        QVERIFY(file.write(appended) == appended.size());
+        changed += appended;
+    } else if (change == Change::Replaced) {
+        const QString replacement = m_dir->filePath(QStringLiteral("new.txt"));
+        QFile file(replacement);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(changed) == changed.size());
+        file.close();
+        QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(m_path).constData()),
+                 0);
+    }
+
+    QVERIFY2(update.run(clock()), said(update));
+    QCOMPARE(!update.damage().empty(), readAgain);
+    const QByteArray kept = changed.endsWith('\n') ? changed : changed.left(changed.lastIndexOf('\n') + 1);
+    QCOMPARE(!update.notice().empty(), kept != changed);
+    QCOMPARE(read(m_path), kept + m_nowRecord);
+    QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
+
+    QVERIFY2(update.run(clock()), said(update));
+    QCOMPARE(update.damage(), std::string());
 }
 
 // Readers of the log can lock the log itself; only the lock file beside it
 // keeps the writers apart, so a lock held on the log must not delay them.
+void tst_LogUpdate::lockFileBesideTheLogIsTheOneTaken_data()
+{
+    QTest::addColumn<bool>("lockMissing");
+
+    QTest::newRow("lock made by the set-up") << false;
+    QTest::newRow("lock missing") << true;
+}
+
 void tst_LogUpdate::lockFileBesideTheLogIsTheOneTaken()
 {
+    QFETCH(bool, lockMissing);
+
     write("#2002-02-03#\r\n");
-    const QString lockPath = m_path + QStringLiteral(".lock");
-    QVERIFY(QFile(lockPath).open(QIODevice::WriteOnly));
+    const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
+    if (!lockMissing)
+        QVERIFY(QFile(QFile::decodeName(lockPath)).open(QIODevice::WriteOnly));
     const int reader = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
     QCOMPARE(::flock(reader, LOCK_EX), 0);
 
-    LogUpdate free(path());
-    QVERIFY2(free.run(clock()), said(free));
-
-    const int writer = ::open(QFile::encodeName(lockPath).constData(), O_RDONLY);
-    QCOMPARE(::flock(writer, LOCK_EX | LOCK_NB), 0);
-    std::atomic<bool> released = false;
-    std::thread holder([writer, &released] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        released = true;
-        ::close(writer);
-    });
-    // A writer held up before the lock must not bring an older time to it.
-    bool clockReadWhileLocked = false;
-    LogUpdate waiting(path());
-    const bool recorded = waiting.run([&] {
-        clockReadWhileLocked = !released;
-        return std::optional(m_now);
-    });
-    holder.join();
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
+    const bool recorded = update.run(clock());
     ::close(reader);
-    QVERIFY2(recorded, said(waiting));
-    QVERIFY(!clockReadWhileLocked);
-    QCOMPARE(waiting.record(), std::string("#2026-12-07 08:30:00#"));
-    QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord + m_nowRecord);
+    QVERIFY2(recorded, said(update));
+    QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
+    struct stat lock;
+    QCOMPARE(::lstat(lockPath.constData(), &lock), 0);
+    QVERIFY(S_ISREG(lock.st_mode));
+    if (lockMissing)
+        QCOMPARE(lock.st_mode & 07777, 0600u);
 }
 
-void tst_LogUpdate::normalisingKeepsModeAndOwner()
+void tst_LogUpdate::appendingKeepsModeOwnerAndFolder()
 {
     write("#2002-02-03#\n");
     QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), 0604), 0);
@@ -192,9 +270,9 @@ void tst_LogUpdate::normalisingKeepsModeAndOwner()
     if (root)
         QCOMPARE(::chown(QFile::encodeName(m_path).constData(), 65534, 65534), 0);
 
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     QVERIFY2(update.run(clock()), said(update));
-    QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
+    QCOMPARE(read(m_path), "#2002-02-03#\n" + m_nowRecord);
     struct stat status;
     QCOMPARE(::stat(QFile::encodeName(m_path).constData(), &status), 0);
     QCOMPARE(status.st_mode & 07777, 0604u);
@@ -202,7 +280,8 @@ void tst_LogUpdate::normalisingKeepsModeAndOwner()
         QCOMPARE(status.st_uid, 65534u);
         QCOMPARE(status.st_gid, 65534u);
     }
-    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("Date.txt")});
+    QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files),
+             (QStringList{QStringLiteral("Date.txt"), QStringLiteral("Date.txt.lock")}));
 }
 
 void tst_LogUpdate::symbolicLinkStaysALink()
@@ -212,36 +291,44 @@ void tst_LogUpdate::symbolicLinkStaysALink()
     QFile::rename(m_path, target);
     QVERIFY(QFile::link(target, m_path));
 
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     QVERIFY2(update.run(clock()), said(update));
     QVERIFY(QFileInfo(m_path).isSymLink());
-    QCOMPARE(read(target), "#2002-02-03#\r\n" + m_nowRecord);
+    QCOMPARE(read(target), "#2002-02-03#\n" + m_nowRecord);
+    // The lock goes with the file, whichever name leads to it.
+    QVERIFY(QFileInfo::exists(target + QStringLiteral(".lock")));
 }
 
 void tst_LogUpdate::waitsForAnotherLogger()
 {
     write("#2002-02-03#\r\n");
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
-    QCOMPARE(::flock(fd, LOCK_EX), 0);
-    std::thread holder([fd] {
+    const int writer = lockBeside(m_path);
+    std::atomic<bool> released = false;
+    std::thread holder([writer, &released] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ::close(fd);
+        released = true;
+        ::close(writer);
     });
-
-    LogUpdate update(path());
-    const bool recorded = update.run(clock());
+    // A writer held up before the lock must not bring an older time to it.
+    bool clockReadWhileLocked = false;
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
+    const bool recorded = update.run([&] {
+        clockReadWhileLocked = !released;
+        return std::optional(m_now);
+    });
     holder.join();
     QVERIFY2(recorded, said(update));
+    QVERIFY(!clockReadWhileLocked);
+    QCOMPARE(update.record(), std::string("#2026-12-07 08:30:00#"));
     QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
 }
 
-// A logger that normalised the log replaced the file while this one waited
-// for the lock on the old one: the record must go into the new file.
+// Someone replaced the file while this logger waited for the lock: the
+// record must go into the new file.
 void tst_LogUpdate::followsALogReplacedWhileWaiting()
 {
     write("#2002-02-03#\r\n");
-    const int fd = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
-    QCOMPARE(::flock(fd, LOCK_EX), 0);
+    const int writer = lockBeside(m_path);
     const QString replacement = m_dir->filePath(QStringLiteral("new.txt"));
     std::thread holder([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -250,10 +337,10 @@ void tst_LogUpdate::followsALogReplacedWhileWaiting()
         file.write("#2002-02-03#\r\n#2002-02-04#\r\n");
         file.close();
         ::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(m_path).constData());
-        ::close(fd);
+        ::close(writer);
     });
 
-    LogUpdate update(path());
+    LogUpdate update(path(), LogUpdate::Reading::Whole);
     const bool recorded = update.run(clock());
     holder.join();
     QVERIFY2(recorded, said(update));

@@ -135,10 +135,10 @@ void tst_RecordClient::refusesRecordsTheLogDoesNotHold()
 
 void tst_RecordClient::passesOnTheServicesRefusal()
 {
-    FakeService service(socketPath(), "error 0 0 Il file non contiene una data valida alla riga 3\n");
+    FakeService service(socketPath(), "error 0 0 Impossibile scrivere nel file: spazio esaurito\n");
     RecordClient client(socketPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
-    QCOMPARE(client.errorString(), std::string("Il file non contiene una data valida alla riga 3"));
+    QCOMPARE(client.errorString(), std::string("Impossibile scrivere nel file: spazio esaurito"));
 }
 
 // A service that never answers must not hold up a login past the deadline.

@@ -74,7 +74,9 @@ void tst_Recorder::handsOverTheRecordsItRead_data()
 
     QTest::newRow("canonical") << Earlier << Earlier;
     QTest::newRow("empty") << QByteArray("") << QByteArray("");
-    QTest::newRow("to normalise") << QByteArray("\n#2002-02-02 17:41:51#\n#2002-02-03 00:00:00#") << Earlier;
+    // Handed over as the log holds them, to be read by the logger.
+    const QByteArray untidy = "\n#2002-02-02 17:41:51#\n#2002-02-03 00:00:00#\n";
+    QTest::newRow("LF line ends, a blank line, a long form") << untidy << untidy;
 }
 
 void tst_Recorder::handsOverTheRecordsItRead()
@@ -156,6 +158,7 @@ void tst_Recorder::doubleFaultIsRepairedByTheNextAccess()
     QCOMPARE(added->size(), std::size_t(1));
 }
 
+// A damaged line is told, and the access recorded all the same.
 void tst_Recorder::escapeBytesNeverReachTheTerminal()
 {
     const QByteArray log = Earlier
@@ -163,30 +166,30 @@ void tst_Recorder::escapeBytesNeverReachTheTerminal()
           "31m\r\n";
     QVERIFY(writeFile(m_log, log));
     const Run run = record();
-    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.exitCode == 0, run.errors.constData());
     QVERIFY2(run.errors.contains("riga 3"), run.errors.constData());
     QVERIFY2(run.errors.contains("\\x1b]2;pwned\\x07\\x1b[2J\\x9b31m"), run.errors.constData());
     for (const char c : run.errors)
         QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20,
                  run.errors.toPercentEncoding().constData());
-    QCOMPARE(contentsOf(m_log), log);
+    const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(m_log), log);
+    QVERIFY(added);
+    QCOMPARE(added->size(), std::size_t(1));
 }
 
 void tst_Recorder::killedWriterLeavesOldOrUpdatedLog_data()
 {
     QTest::addColumn<QByteArray>("log");
-    QTest::addColumn<QByteArray>("kept");
 
-    // Large enough that reading and rewriting it takes a good part of a run.
+    // Large enough that reading it takes a good part of a run.
     const QByteArray canonical = QByteArray("#2002-02-02 17:41:51#\r\n").repeated(200'000);
-    QTest::newRow("canonical") << canonical << canonical;
-    QTest::newRow("to normalise") << QByteArray(canonical).replace("\r\n", "\n") << canonical;
+    QTest::newRow("canonical") << canonical;
+    QTest::newRow("LF line ends") << QByteArray(canonical).replace("\r\n", "\n");
 }
 
 void tst_Recorder::killedWriterLeavesOldOrUpdatedLog()
 {
     QFETCH(QByteArray, log);
-    QFETCH(QByteArray, kept);
 
     const QByteArray name = QFile::encodeName(m_log);
     for (int attempt = 0; attempt < 40; ++attempt) {
@@ -205,7 +208,7 @@ void tst_Recorder::killedWriterLeavesOldOrUpdatedLog()
 
         const QByteArray after = contentsOf(m_log);
         if (after != log) {
-            const std::optional<std::vector<AccessTime>> added = addedRecords(after, kept);
+            const std::optional<std::vector<AccessTime>> added = addedRecords(after, log);
             QVERIFY2(added && added->size() == 1,
                      qPrintable(QStringLiteral("attempt %1: %2 bytes").arg(attempt).arg(after.size())));
         }
