@@ -2,6 +2,10 @@
 
 #include <ctime>
 
+// Records after January 2038 need a 64-bit clock: the build asks glibc for
+// one where it is not the default.
+static_assert(sizeof(std::time_t) >= 8);
+
 namespace {
 
 // Days from 1970-01-01 to a civil date and back (H. Hinnant's algorithms,
