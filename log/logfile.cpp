@@ -151,6 +151,13 @@ bool LogFile::append(std::string_view bytes)
     return true;
 }
 
+void LogFile::reserve(std::size_t bytes)
+{
+    // Blocks already allocated cost nothing; with no room left the records
+    // go on into what is left of the reserve.
+    ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, m_size, off_t(bytes));
+}
+
 bool LogFile::cutBack(std::string_view what, int error)
 {
     if (::ftruncate(m_fd, m_size) != 0 || ::fsync(m_fd) != 0)

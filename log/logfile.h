@@ -45,6 +45,10 @@ public:
     // Drops what follows the first 'size' bytes.
     bool cutTo(std::size_t size);
     bool append(std::string_view bytes);
+    // Keeps 'bytes' of disk allocated past the end of the file, so that the
+    // next appends find room however full others make the file system.
+    // Where the file system cannot, the appends go on without.
+    void reserve(std::size_t bytes);
 
     // Lets other writers in.
     void release();

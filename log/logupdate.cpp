@@ -68,9 +68,12 @@ bool LogUpdate::update(const Clock &clock)
     if ((m_reading == Reading::Whole || status != left) && !check(end, separator))
         return false;
     if (!m_file.append(std::string(separator) + line)) {
-        m_error = m_file.errorString();
+        // The journal keeps what the log could not: when the access came.
+        m_error = m_file.errorString() + "; l'accesso " + m_record + " non è stato registrato";
         return false;
     }
+    if (m_reading == Reading::Changes)
+        m_file.reserve(Reserve);
     m_recordOffset = end + separator.size();
     m_left = LogFile::Status{status.device, status.inode, m_recordOffset + line.size()};
     return true;

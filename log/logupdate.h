@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/accesslog.h"
 #include "log/accesstime.h"
 #include "log/logfile.h"
 #include "log/mappedfile.h"
@@ -28,9 +29,12 @@ public:
         Whole,
         // The first run reads and checks the whole log; the others only where
         // someone else changed the file since: an access then costs the same
-        // whatever the log's length.
+        // whatever the log's length. Room for the next Reserve bytes of
+        // records stays allocated past the log's end, out of the reach of
+        // whoever fills the file system it shares.
         Changes,
     };
+    static constexpr std::size_t Reserve = 10000 * AccessLog::FullLine;
 
     LogUpdate(std::string logPath, Reading reading);
 

@@ -25,6 +25,7 @@ private slots:
     void missingLogIsNotCreated();
     void readsTheLogAgainOnlyWhereAnotherChangedIt_data();
     void readsTheLogAgainOnlyWhereAnotherChangedIt();
+    void serviceKeepsRoomForTheNextRecords();
     void clockPastYear9999RecordsNothing();
     void lockFileBesideTheLogIsTheOneTaken_data();
     void lockFileBesideTheLogIsTheOneTaken();
@@ -150,6 +151,32 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
                  badLine > 0);
         // What is quoted from the file cannot drive a terminal.
         QVERIFY(update.notice().find('\0') == std::string::npos);
+    }
+}
+
+// A user who fills the file system the log shares must not stop the
+// service's next records: their blocks are taken before anyone else can.
+void tst_LogUpdate::serviceKeepsRoomForTheNextRecords()
+{
+    const auto allocated = [this] {
+        struct stat status;
+        return ::stat(QFile::encodeName(m_path).constData(), &status) == 0 ? std::size_t(status.st_blocks) * 512
+                                                                           : 0;
+    };
+    const int probe = ::open(QFile::encodeName(m_dir->filePath(QStringLiteral("probe"))).constData(),
+                             O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const bool keepsBlocks = probe >= 0 && ::fallocate(probe, FALLOC_FL_KEEP_SIZE, 0, 4096) == 0;
+    if (probe >= 0)
+        ::close(probe);
+    if (!keepsBlocks)
+        QSKIP("this file system keeps no blocks past a file's end");
+    for (const LogUpdate::Reading reading : {LogUpdate::Reading::Whole, LogUpdate::Reading::Changes}) {
+        LogUpdate update(write("#2002-02-03#\r\n"), reading);
+        for (int access = 0; access < 2; ++access) {
+            QVERIFY2(update.run(clock()), said(update));
+            const std::size_t size = std::size_t(QFileInfo(m_path).size());
+            QCOMPARE(allocated() >= size + LogUpdate::Reserve, reading == LogUpdate::Reading::Changes);
+        }
     }
 }
 
