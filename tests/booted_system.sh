@@ -26,8 +26,14 @@ inside_root() {
     ln -sfn /dev/null "$work/root/etc/tmpfiles.d/tmp.conf"
     # A network of its own: a test may listen on its loopback.
     ip link set lo up
-    exec chroot "$work/root" env -i container=other PATH=/usr/sbin:/usr/bin:/sbin:/bin \
-        /lib/systemd/systemd --system
+    # pivot_root rather than chroot: the kernel lets nobody in a chroot make
+    # a user namespace, and the tests attack the service with subordinate uids.
+    mkdir -p "$work/root/run/old-root"
+    cd "$work/root"
+    pivot_root . run/old-root
+    umount -l /run/old-root
+    rmdir /run/old-root
+    exec env -i container=other PATH=/usr/sbin:/usr/bin:/sbin:/bin /lib/systemd/systemd --system
 }
 
 pid() { cat "$state/pid"; }
