@@ -188,6 +188,19 @@ cmp -s "$log" /tmp/kept || fail "the log changed with no service"
 systemctl start tallix-record.socket
 timed_access grace >/dev/null || fail "the socket, started again, records nothing"
 
+echo "== the state folder removed: it comes back, with its owner, and the accesses go on"
+cp "$log" /tmp/kept
+systemctl stop tallix-record.service
+rm -rf /var/lib/tallix
+mark=$(date +%s)
+as grace "$logger_dir/tallix" 2>/dev/null || fail "no access recorded once the state folder was gone"
+[ "$(records)" -eq 1 ] || fail "the log made again holds $(records) records"
+[ "$(owner_mode /var/lib/tallix)" = "tallix:tallix 755" ] && [ "$(owner_mode "$log")" = "tallix:tallix 644" ] &&
+    [ "$(owner_mode "$log.lock")" = "tallix:tallix 600" ] || fail "the state came back as $(ls -la /var/lib/tallix)"
+starts=$(journalctl -q --since "@$mark" -u tallix-record.service | grep -c 'Started')
+[ "$starts" -le 1 ] || fail "the service was started $starts times"
+cat /tmp/kept "$log" >/tmp/joined && cat /tmp/joined >"$log"
+
 echo "== accesses a minute are capped for each user"
 before=$(records)
 for i in $(seq 14); do client heidi access >/dev/null; done
@@ -208,5 +221,29 @@ timeout 60 /lib/systemd/systemd-journal-upload --url=http://127.0.0.1:19532 --sy
 collected=$(journalctl -q -D /var/tmp/remote MESSAGE_ID=$recorded_id TALLIX_USER=judy -o export -n 1)
 grep -qx "TALLIX_RECORD=$(last_record)" <<<"$collected" || fail "the collector did not receive judy's access"
 systemctl stop tallix-test-collector
+
+echo "== a user fills the file system the log shares: the next logins are still recorded"
+# Debian's default layout: /var/lib and /var/tmp on one file system, here a
+# small one, and no root reserve for the service's user.
+systemctl stop tallix-record.service
+mkdir -p /srv/small
+mount -t tmpfs -o size=4m,mode=0755 tmpfs /srv/small
+mkdir -p /srv/small/tallix /srv/small/tmp
+chmod 1777 /srv/small/tmp
+cp -a /var/lib/tallix/. /srv/small/tallix/
+mount --bind /srv/small/tallix /var/lib/tallix
+mount --bind /srv/small/tmp /var/tmp
+as alice "$logger_dir/tallix" 2>/dev/null || fail "alice's access before the disk was full"
+as bob dd if=/dev/zero of=/var/tmp/filler bs=64k 2>/dev/null
+as bob dd if=/dev/zero of=/var/tmp/crumbs bs=512 2>/dev/null
+[ "$(df --output=avail /var/tmp | tail -n 1 | tr -d ' ')" -eq 0 ] || fail "bob did not fill the file system"
+before=$(records)
+for user in carol dave erin; do
+    as "$user" "$logger_dir/tallix" 2>/dev/null || fail "$user's access on a full disk was lost"
+done
+[ "$(records)" -eq $((before + 3)) ] || fail "three accesses on a full disk added $(($(records) - before))"
+log_is_whole_and_ordered || fail "the log is not whole records after a full disk"
+systemctl stop tallix-record.service
+umount /var/tmp /var/lib/tallix /srv/small
 
 finish service
