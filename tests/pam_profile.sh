@@ -133,7 +133,7 @@ echo "== a damaged log, or a service that is gone, never fails or delays the ses
 cp "$log" /tmp/kept
 printf 'junk\r\n' >>"$log"
 mark=$(date +%s)
-session login tty2 0
+session login tty2 1
 sleep 0.5
 warnings | grep -q 'riga' || fail "the damaged line is not in the journal"
 cp /tmp/kept "$log"
