@@ -149,6 +149,30 @@ journalctl -q MESSAGE_ID=$refused_id TALLIX_USER=alice | grep -q 'richieste rifi
     fail "the flood's refusals flooded the journal"
 took=$(timed_access carol) || fail "carol's access after the flood was lost"
 
+echo "== one person under 600 subordinate uids keeps nobody else's login out"
+# As any account can: newuidmap hands its own processes the 65,536 uids of
+# /etc/subuid. The processes run in the person's user slice, as a login's do.
+alice_uid=$(id -u alice)
+before=$(records)
+mark=$(date +%s)
+systemd-run --quiet --uid=alice --gid=alice --slice="user-$alice_uid.slice" --unit=tallix-test-subuids \
+    unshare --user --map-users=auto --map-groups=auto --setuid 0 --setgid 0 \
+    python3 "$tests/socket_client.py" "$socket" --uids 600 30
+sleep 10
+for i in 1 2 3; do
+    start=$(date +%s%N)
+    systemd-run --quiet --wait --pipe pamtester -I tty=/dev/tty5 login bob open_session close_session >/dev/null ||
+        fail "bob's console login $i failed"
+    echo "bob's console login $i took $((($(date +%s%N) - start) / 1000000)) ms beside alice's 600 uids"
+done
+logins=$(journalctl -q --since "@$mark" _SYSTEMD_UNIT=tallix-record.service MESSAGE_ID=$recorded_id \
+         TALLIX_USER=bob TALLIX_SOURCE=console | wc -l)
+[ "$logins" -eq 3 ] || fail "$logins of bob's 3 console logins recorded beside alice's 600 uids"
+added=$(($(records) - before - logins))
+echo "alice's 600 uids recorded $added accesses"
+[ "$added" -le 12 ] || fail "alice's 600 uids recorded $added accesses, more than one person's 12 a minute"
+systemctl stop tallix-test-subuids
+
 echo "== a torn tail is cut; a bad line is told once and the accesses go after it"
 printf '#2026-12-0' >>"$log"
 before=$(($(records) - 1))
@@ -234,6 +258,9 @@ cp -a /var/lib/tallix/. /srv/small/tallix/
 mount --bind /srv/small/tallix /var/lib/tallix
 mount --bind /srv/small/tmp /var/tmp
 as alice "$logger_dir/tallix" 2>/dev/null || fail "alice's access before the disk was full"
+# The next record needs a page of its own, which only the reserve holds.
+repeated=$(last_record)
+while [ $(($(stat -c %s "$log") % 4096)) -le $((4096 - 23)) ]; do printf '%s\r\n' "$repeated" >>"$log"; done
 as bob dd if=/dev/zero of=/var/tmp/filler bs=64k 2>/dev/null
 as bob dd if=/dev/zero of=/var/tmp/crumbs bs=512 2>/dev/null
 [ "$(df --output=avail /var/tmp | tail -n 1 | tr -d ' ')" -eq 0 ] || fail "bob did not fill the file system"

@@ -4,7 +4,11 @@
 socket_client.py SOCKET REQUEST     sends REQUEST, prints the reply's first line
 socket_client.py SOCKET --stall S   holds connections that never ask or never read, S seconds
 socket_client.py SOCKET --flood S   opens connections as fast as it can, S seconds at most
+socket_client.py SOCKET --uids N S  run as root of a user namespace: under each of its uids
+                                    1..N holds 4 silent connections and asks once for an
+                                    access without reading, S seconds
 """
+import os
 import socket
 import sys
 import time
@@ -29,6 +33,29 @@ if what == "--stall":
         except OSError:
             pass
     time.sleep(float(sys.argv[3]))
+elif what == "--uids":
+    count, seconds = int(sys.argv[3]), float(sys.argv[4])
+    children = []
+    for uid in range(1, count + 1):
+        pid = os.fork()
+        if pid == 0:
+            os.setgroups([])
+            os.setresgid(uid, uid, uid)
+            os.setresuid(uid, uid, uid)
+            held = []
+            for i in range(5):
+                try:
+                    s = connect()
+                    if i == 4:
+                        s.sendall(b"access\n")  # and never reads the reply
+                    held.append(s)
+                except OSError:
+                    pass
+            time.sleep(seconds)
+            os._exit(0)
+        children.append(pid)
+    for pid in children:
+        os.waitpid(pid, 0)
 elif what == "--flood":
     end = time.monotonic() + float(sys.argv[3])
     opened = failed = 0
