@@ -10,17 +10,18 @@
 //                                           a login that PAM opened, in logind's
 //                                           session <session>; root only
 // The service answers with one line and closes:
-//   "ok <bytes> <omitted> <notice>\n"       with a read-only descriptor of the
-//                                           log (SCM_RIGHTS), whose first
-//                                           <bytes> bytes are the records the
-//                                           log held before this access (before
-//                                           the login, where this access is the
-//                                           first logger of a session PAM
-//                                           recorded); <omitted> more bytes of
-//                                           them are left out of the listing
+//   "ok <bytes> <omitted> <notice>\n"       the log's first <bytes> bytes are
+//                                           the records it held before this
+//                                           access (before the login, where
+//                                           this access is the first logger of
+//                                           a session PAM recorded); <omitted>
+//                                           more bytes of them are left out of
+//                                           the listing
 //   "error 0 0 <message>\n"                 nothing recorded, and why
-// A descriptor rather than the bytes: a log of millions of records reaches
-// the logger without being copied through the socket.
+// The client reads those bytes from the log itself, which anyone may read:
+// a log of millions of records reaches the logger without being copied
+// through the socket, and nothing the service sends can pile up against it
+// when a client never reads.
 // Notices and messages are Italian text on one line.
 
 #include <chrono>

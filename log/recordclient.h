@@ -13,8 +13,8 @@
 class RecordClient
 {
 public:
-    explicit RecordClient(std::string socketPath = Protocol::SocketPath);
-    ~RecordClient();
+    // 'logPath' is the log the service writes, which the client reads itself.
+    explicit RecordClient(std::string socketPath = Protocol::SocketPath, std::string logPath = systemLog());
     RecordClient(const RecordClient &) = delete;
     RecordClient &operator=(const RecordClient &) = delete;
 
@@ -29,6 +29,8 @@ public:
     const std::string &notice() const { return m_notice; }
     const std::string &errorString() const { return m_error; }
 
+    static std::string systemLog();
+
 private:
     bool exchange(int fd, std::string_view line, std::chrono::steady_clock::time_point deadline);
     bool takeReply(const std::string &reply);
@@ -36,7 +38,7 @@ private:
     bool fail(std::string message);
 
     std::string m_socketPath;
-    int m_logFd = -1;
+    std::string m_logPath;
     MappedFile m_records;
     std::size_t m_omitted = 0;
     std::string m_notice;

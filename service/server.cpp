@@ -1,5 +1,4 @@
 #include "service/server.h"
-#include "log/io.h"
 #include "log/protocol.h"
 #include "service/request.h"
 
@@ -277,23 +276,25 @@ bool Server::answerAsLogin(Connection &connection)
 }
 
 // The access is recorded by now: whatever goes wrong with the listing, the
-// answer is ok, or the caller would record it again.
+// answer is ok, or the caller would record it again. The client reads the
+// records from the log itself: a descriptor passed and never taken would
+// count against this service's user, and so against everyone.
 void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_view notice)
 {
     std::string said(notice);
+    std::size_t listed = 0;
     if (bytes > 0) {
-        connection.logFd = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
+        const int log = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat status;
-        if (connection.logFd < 0 || ::fstat(connection.logFd, &status) != 0
-            || std::uint64_t(status.st_size) < bytes) {
-            if (connection.logFd >= 0)
-                ::close(connection.logFd);
-            connection.logFd = -1;
+        if (log >= 0 && ::fstat(log, &status) == 0 && std::uint64_t(status.st_size) >= bytes) {
+            listed = listedBytes(log, bytes);
+        } else {
             said = "L'accesso è stato registrato, ma i record precedenti non possono essere elencati";
             bytes = 0;
         }
+        if (log >= 0)
+            ::close(log);
     }
-    const std::size_t listed = bytes > 0 ? listedBytes(connection.logFd, bytes) : 0;
     respond(connection, header(Protocol::Ok, listed, bytes - listed, said));
 }
 
@@ -312,20 +313,15 @@ void Server::respond(Connection &connection, std::string headerLine)
 
 void Server::close(Connection &connection)
 {
-    if (connection.logFd >= 0)
-        ::close(connection.logFd);
     ::close(connection.fd);
-    connection.logFd = connection.fd = -1;
+    connection.fd = -1;
 }
 
-// The log's descriptor goes with the first bytes of the header.
 void Server::send(Connection &connection)
 {
     while (connection.sent < connection.header.size()) {
         const std::string_view unsent = std::string_view(connection.header).substr(connection.sent);
-        const ssize_t sent = connection.logFd >= 0
-            ? Io::sendWithDescriptor(connection.fd, unsent, connection.logFd)
-            : ::send(connection.fd, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = ::send(connection.fd, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && errno == EAGAIN)
@@ -333,9 +329,6 @@ void Server::send(Connection &connection)
         if (sent <= 0)
             break;
         connection.sent += std::size_t(sent);
-        if (connection.logFd >= 0)
-            ::close(connection.logFd);
-        connection.logFd = -1;
     }
     close(connection);
 }

@@ -41,7 +41,6 @@ private:
         std::string request;
         bool answered = false;
         std::string header;
-        int logFd = -1; // handed over with the header, then closed
         std::size_t sent = 0;
     };
 
