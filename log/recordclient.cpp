@@ -93,7 +93,7 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
         return fail("Il servizio di registrazione degli accessi non è in funzione ("
                     + Message::escaped(m_socketPath) + ": " + Message::systemError(error)
                     + "): " + std::string(NotRecorded)
-                    + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnit + "».");
+                    + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnits + "».");
     }
     const bool exchanged = exchange(fd, line, deadline);
     ::close(fd);

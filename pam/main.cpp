@@ -95,7 +95,7 @@ int main()
     std::string request(Protocol::LoginRequest);
     for (const std::string_view field : {user, service, variable("PAM_TTY"), session})
         (request += Protocol::FieldSeparator) += field;
-    RecordClient client;
+    RecordClient client(Protocol::LoginSocketPath);
     if (!client.request(request, Protocol::LoginTimeout)) {
         const std::string message = "Accesso " + std::string(service) + " di " + std::string(user)
             + " non registrato: " + client.errorString();
