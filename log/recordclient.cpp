@@ -68,6 +68,7 @@ bool RecordClient::fail(std::string message)
 bool RecordClient::request(std::string_view line, std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
+    m_brokenOff = false;
     m_records.unmap();
     m_omitted = 0;
     m_notice.clear();
@@ -89,6 +90,7 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
     }
     if (connected != 0) {
         const int error = errno;
+        m_brokenOff = error == ECONNREFUSED;
         ::close(fd);
         return fail("Il servizio di registrazione degli accessi non è in funzione ("
                     + Message::escaped(m_socketPath) + ": " + Message::systemError(error)
@@ -133,6 +135,7 @@ bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point dea
         else if (!waitFor(fd, POLLIN, deadline))
             error = errno;
     }
+    m_brokenOff = error == ECONNRESET || error == ECONNREFUSED || error == EPIPE;
     if (error == ETIMEDOUT)
         return fail("Il servizio di registrazione degli accessi non ha risposto in tempo; "
                     + std::string(MaybeNotRecorded));

@@ -28,6 +28,9 @@ public:
     std::size_t omitted() const { return m_omitted; }
     const std::string &notice() const { return m_notice; }
     const std::string &errorString() const { return m_error; }
+    // Whether the last request failed because the connection broke off before
+    // any answer: the service may have stopped while it served it.
+    bool brokenOff() const { return m_brokenOff; }
 
     static std::string systemLog();
 
@@ -39,6 +42,7 @@ private:
 
     std::string m_socketPath;
     std::string m_logPath;
+    bool m_brokenOff = false;
     MappedFile m_records;
     std::size_t m_omitted = 0;
     std::string m_notice;

@@ -76,6 +76,7 @@ private slots:
     void refusesRecordsTheLogDoesNotHold();
     void passesOnTheServicesRefusal();
     void givesUpAtItsDeadline();
+    void tellsAConnectionBrokenOffBeforeTheAnswer();
     void listsNothingFromALogItCannotRead();
     void namesTheSocketToStartWhenNoServiceListens();
 
@@ -153,6 +154,22 @@ void tst_RecordClient::givesUpAtItsDeadline()
     RecordClient client(socketPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::milliseconds(200)));
     QVERIFY2(client.errorString().find("in tempo") != std::string::npos, client.errorString().c_str());
+    QVERIFY(!client.brokenOff());
+}
+
+// A service killed while it served: the PAM step asks once more.
+void tst_RecordClient::tellsAConnectionBrokenOffBeforeTheAnswer()
+{
+    {
+        FakeService service(socketPath(), "");
+        RecordClient client(socketPath());
+        QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
+        QVERIFY(client.brokenOff());
+    }
+    FakeService service(socketPath() + '2', "error 0 0 no\n");
+    RecordClient client(socketPath() + '2');
+    QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
+    QVERIFY(!client.brokenOff());
 }
 
 // The access is recorded: asking again would record it twice.
