@@ -51,8 +51,7 @@ bool readNumber(std::string_view &text, std::size_t &number)
 
 RecordClient::RecordClient(std::string socketPath, std::string logPath)
     : m_socketPath(std::move(socketPath)), m_logPath(std::move(logPath))
-{
-}
+{ }
 
 std::string RecordClient::systemLog()
 {
@@ -180,7 +179,8 @@ bool RecordClient::mapRecords(std::size_t bytes)
         return true;
     }
     struct stat status;
-    const bool mapped = ::fstat(fd, &status) == 0 && std::uint64_t(status.st_size) >= bytes && m_records.map(fd, bytes);
+    const bool mapped =
+        ::fstat(fd, &status) == 0 && std::uint64_t(status.st_size) >= bytes && m_records.map(fd, bytes);
     ::close(fd);
     return mapped;
 }

@@ -107,8 +107,9 @@ int main()
     // A service stopped while it served the request has been started again
     // by its socket; the session id keeps it from recording the login twice.
     if (!recorded && client.brokenOff() && !session.empty())
-        recorded = client.request(request, std::chrono::duration_cast<std::chrono::milliseconds>(
-                                               deadline - std::chrono::steady_clock::now()));
+        recorded = client.request(request,
+                                  std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      deadline - std::chrono::steady_clock::now()));
     if (!recorded) {
         const std::string message = "Accesso " + std::string(service) + " di " + std::string(user)
             + " non registrato: " + client.errorString();

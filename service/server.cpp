@@ -97,8 +97,7 @@ Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t 
 
 int Server::run()
 {
-    while (turn(std::chrono::milliseconds(-1))) {
-    }
+    while (turn(std::chrono::milliseconds(-1))) { }
     return 1;
 }
 
@@ -132,7 +131,8 @@ bool Server::turn(std::chrono::milliseconds wait)
         serve(*door, state, now);
         state += polled;
         if (door->listener >= 0
-            && ((listener.revents & (POLLERR | POLLNVAL)) || ((listener.revents & POLLIN) && !acceptWaiting(*door))))
+            && ((listener.revents & (POLLERR | POLLNVAL))
+                || ((listener.revents & POLLIN) && !acceptWaiting(*door))))
             return false;
     }
     return true;
@@ -174,15 +174,18 @@ bool Server::acceptWaiting(Door &door)
         connection.fd = fd;
         connection.uid = peer.uid;
         connection.person = door.login ? peer.uid : personOf(fd, peer.uid);
-        const std::optional<Admission::Refusal> refusal = door.login
-            ? (door.connections.size() >= MaxLoginConnections ? std::optional(Admission::Refusal::Full) : std::nullopt)
-            : m_admission.open(connection.person);
+        std::optional<Admission::Refusal> refusal;
+        if (!door.login)
+            refusal = m_admission.open(connection.person);
+        else if (door.connections.size() >= MaxLoginConnections)
+            refusal = Admission::Refusal::Full;
         if (refusal) {
             const std::string reason = *refusal == Admission::Refusal::Full
                 ? "il servizio ha troppe connessioni aperte"
                 : "troppe connessioni aperte insieme dallo stesso utente";
             const std::string said = header(Protocol::Error, 0, 0, "Accesso non registrato: " + reason);
-            [[maybe_unused]] const ssize_t sent = ::send(fd, said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            [[maybe_unused]] const ssize_t sent =
+                ::send(fd, said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::close(fd);
             report(*refusal, {connection.person, nameOf(connection.person), "unknown", {}}, connection.person,
                    reason);
@@ -201,7 +204,8 @@ bool Server::acceptWaiting(Door &door)
 
 // Every refusal is told at most once a minute for each person and kind,
 // with the count since the last, so that no one can flood the journal.
-void Server::report(Admission::Refusal kind, const Journal::Access &access, uid_t person, const std::string &reason)
+void Server::report(Admission::Refusal kind, const Journal::Access &access, uid_t person,
+                    const std::string &reason)
 {
     if (const std::optional<int> count = m_admission.refused(person, kind))
         Journal::refused(access, reason + " (" + std::to_string(*count) + " richieste rifiutate)");
@@ -231,7 +235,8 @@ void Server::receive(Door &door, Connection &connection)
         answer(door, connection, std::string_view(connection.request).substr(0, end));
     else if (connection.request.size() >= Protocol::MaxRequest)
         refuse(connection, Admission::Refusal::Invalid,
-               {connection.person, nameOf(connection.person), "unknown", {}}, "richiesta non valida, troppo lunga");
+               {connection.person, nameOf(connection.person), "unknown", {}},
+               "richiesta non valida, troppo lunga");
 }
 
 void Server::answer(Door &door, Connection &connection, std::string_view line)
@@ -248,8 +253,9 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
         // Only PAM, which runs as root, may name the user who logged in, and
         // only on its own door, which no user can reach or fill.
         if (!door.login || connection.uid != m_loginCaller) {
-            refuse(connection, Admission::Refusal::NotRoot, access,
-                   "solo root, dal socket degli accessi di login, può registrare l'accesso di un altro utente");
+            refuse(
+                connection, Admission::Refusal::NotRoot, access,
+                "solo root, dal socket degli accessi di login, può registrare l'accesso di un altro utente");
             return;
         }
         if (!admitLogin(connection, *request, access))

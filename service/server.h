@@ -46,7 +46,7 @@ private:
     {
         int fd = -1;
         uid_t uid = 0;
-        uid_t person = 0; // whose share it takes
+        uid_t person = 0;    // whose share it takes
         std::string session; // the caller's logind session, if it runs in one
         Clock::time_point deadline;
         std::string request;
@@ -76,7 +76,8 @@ private:
     void send(Connection &connection);
     void refuse(Connection &connection, Admission::Refusal kind, const Journal::Access &access,
                 const std::string &reason);
-    void report(Admission::Refusal kind, const Journal::Access &access, uid_t person, const std::string &reason);
+    void report(Admission::Refusal kind, const Journal::Access &access, uid_t person,
+                const std::string &reason);
 
     Door m_login;
     Door m_access;

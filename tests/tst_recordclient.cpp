@@ -187,7 +187,8 @@ void tst_RecordClient::namesTheSocketToStartWhenNoServiceListens()
     RecordClient client(socketPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(1)));
     QVERIFY2(client.errorString().find(socketPath()) != std::string::npos, client.errorString().c_str());
-    QVERIFY2(client.errorString().find("systemctl start tallix-record.socket tallix-login.socket") != std::string::npos,
+    QVERIFY2(client.errorString().find("systemctl start tallix-record.socket tallix-login.socket")
+                 != std::string::npos,
              client.errorString().c_str());
 }
 

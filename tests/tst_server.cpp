@@ -62,7 +62,10 @@ private:
     int connectTo(const std::string &door, std::string_view request);
     // The reply to a client, serving turns until it closes.
     std::string replyTo(int client);
-    std::string ask(const std::string &door, std::string_view request) { return replyTo(connectTo(door, request)); }
+    std::string ask(const std::string &door, std::string_view request)
+    {
+        return replyTo(connectTo(door, request));
+    }
     off_t logSize() const;
 
     std::unique_ptr<QTemporaryDir> m_dir;
@@ -131,7 +134,8 @@ std::string tst_Server::replyTo(int client)
 
 off_t tst_Server::logSize() const
 {
-    struct stat status{};
+    struct stat status
+    { };
     ::stat(m_log.c_str(), &status);
     return status.st_size;
 }
@@ -154,11 +158,12 @@ void tst_Server::loginsComeOnlyThroughRootsDoor_data()
     QTest::addColumn<QByteArray>("request");
     QTest::addColumn<QByteArray>("status");
 
-    QTest::newRow("a login at root's door") << true << true << QByteArray("login\t%1\tsshd\tssh\t7\n") << QByteArray("ok");
-    QTest::newRow("a login at the users' door") << false << true << QByteArray("login\t%1\tsshd\tssh\t7\n")
-                                                << QByteArray("error");
-    QTest::newRow("a login of a user at root's door") << true << false << QByteArray("login\t%1\tsshd\tssh\t7\n")
-                                                      << QByteArray("error");
+    QTest::newRow("a login at root's door")
+        << true << true << QByteArray("login\t%1\tsshd\tssh\t7\n") << QByteArray("ok");
+    QTest::newRow("a login at the users' door")
+        << false << true << QByteArray("login\t%1\tsshd\tssh\t7\n") << QByteArray("error");
+    QTest::newRow("a login of a user at root's door")
+        << true << false << QByteArray("login\t%1\tsshd\tssh\t7\n") << QByteArray("error");
     QTest::newRow("an access at root's door") << true << true << QByteArray("access\n") << QByteArray("ok");
     QTest::newRow("not a request") << true << true << QByteArray("login\t%1\n") << QByteArray("error");
 }
