@@ -249,18 +249,15 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
     }
     access.source = request->source();
     access.tty = request->tty;
-    if (request->kind == Request::Kind::Login) {
-        // Only PAM, which runs as root, may name the user who logged in, and
-        // only on its own door, which no user can reach or fill.
-        if (!door.login || connection.uid != m_loginCaller) {
-            refuse(
-                connection, Admission::Refusal::NotRoot, access,
-                "solo root, dal socket degli accessi di login, può registrare l'accesso di un altro utente");
-            return;
-        }
-        if (!admitLogin(connection, *request, access))
-            return;
+    // Root's door is PAM's, and only PAM, which runs as root, may name the
+    // user who logged in: no user can reach or fill that door.
+    if (door.login ? connection.uid != m_loginCaller : request->kind == Request::Kind::Login) {
+        refuse(connection, Admission::Refusal::NotRoot, access,
+               "solo root, dal socket degli accessi di login, può registrare l'accesso di un altro utente");
+        return;
     }
+    if (request->kind == Request::Kind::Login && !admitLogin(connection, *request, access))
+        return;
     if (request->kind == Request::Kind::Access && answerAsLogin(connection))
         return;
     // Root's door is PAM's: logins are never capped by what users do.

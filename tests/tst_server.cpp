@@ -165,6 +165,8 @@ void tst_Server::loginsComeOnlyThroughRootsDoor_data()
     QTest::newRow("a login of a user at root's door")
         << true << false << QByteArray("login\t%1\tsshd\tssh\t7\n") << QByteArray("error");
     QTest::newRow("an access at root's door") << true << true << QByteArray("access\n") << QByteArray("ok");
+    QTest::newRow("an access of a user at root's door")
+        << true << false << QByteArray("access\n") << QByteArray("error");
     QTest::newRow("not a request") << true << true << QByteArray("login\t%1\n") << QByteArray("error");
 }
 
