@@ -63,7 +63,7 @@ inline constexpr std::chrono::milliseconds LoginTimeout{900};
 
 // Open connections and accesses a minute allowed to one person on the users'
 // socket, whatever uids their processes take; PAM's socket is not counted.
-inline constexpr int MaxConnectionsPerUser = 4;
+inline constexpr int MaxConnectionsPerPerson = 4;
 inline constexpr int MaxAccessesPerMinute = 12;
 
 // The journal's MESSAGE_IDs: an access recorded, and one that was not.

@@ -8,7 +8,7 @@ std::optional<Admission::Refusal> Admission::open(uid_t person)
     if (m_open >= MaxConnections)
         return Refusal::Full;
     Person &counted = m_people[person];
-    if (counted.open >= Protocol::MaxConnectionsPerUser)
+    if (counted.open >= Protocol::MaxConnectionsPerPerson)
         return Refusal::Connections;
     ++counted.open;
     ++m_open;

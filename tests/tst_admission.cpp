@@ -29,7 +29,7 @@ private:
 
 void tst_Admission::capsEachPersonsConnections()
 {
-    for (int i = 0; i < Protocol::MaxConnectionsPerUser; ++i)
+    for (int i = 0; i < Protocol::MaxConnectionsPerPerson; ++i)
         QVERIFY(m_admission->open(1000) == std::nullopt);
     QVERIFY(m_admission->open(1000) == Refusal::Connections);
     QVERIFY(m_admission->open(1001) == std::nullopt);
@@ -41,7 +41,8 @@ void tst_Admission::aFullTableRefusesTheNewcomer()
 {
     uid_t person = 2000;
     for (std::size_t open = 0; open < Admission::MaxConnections; ++person) {
-        for (int i = 0; i < Protocol::MaxConnectionsPerUser && open < Admission::MaxConnections; ++i, ++open)
+        for (int i = 0; i < Protocol::MaxConnectionsPerPerson && open < Admission::MaxConnections;
+             ++i, ++open)
             QVERIFY(m_admission->open(person) == std::nullopt);
     }
     QVERIFY(m_admission->open(person) == Refusal::Full);
