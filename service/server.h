@@ -29,8 +29,8 @@ public:
         int login = -1; // root's: PAM's login requests come only here
     };
 
-    // 'loginCaller' is the uid whose requests on the login door name
-    // another user's login: root, which only a test replaces.
+    // 'loginCaller' is the one uid the login door serves: root, which only a
+    // test replaces.
     Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller = 0);
 
     // Serves until a listening socket fails; returns the exit status.
