@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -53,6 +54,7 @@ private slots:
     void init();
     void cleanup();
     void aClientThatNeverReadsFailsNoOneElse();
+    void rootsDoorOpensWhenTheUsersShareIsTaken();
     void loginsComeOnlyThroughRootsDoor_data();
     void loginsComeOnlyThroughRootsDoor();
     void aLoginAskedAgainIsRecordedOnce_data();
@@ -149,6 +151,19 @@ void tst_Server::aClientThatNeverReadsFailsNoOneElse()
     QVERIFY(before > 0);
     QCOMPARE(ask(m_accessDoor, "access\n"), "ok " + std::to_string(before) + " 0 \n");
     ::close(silent);
+}
+
+void tst_Server::rootsDoorOpensWhenTheUsersShareIsTaken()
+{
+    if (myName().empty())
+        QSKIP("the tests' user has no name");
+    std::vector<int> silent;
+    for (int i = 0; i < Protocol::MaxConnectionsPerPerson; ++i)
+        silent.push_back(connectTo(m_accessDoor, ""));
+    QVERIFY(ask(m_accessDoor, "access\n").starts_with("error 0 0 "));
+    QCOMPARE(ask(m_loginDoor, "login\t" + myName() + "\tlogin\ttty1\t\n"), std::string("ok 0 0 \n"));
+    for (const int fd : silent)
+        ::close(fd);
 }
 
 void tst_Server::loginsComeOnlyThroughRootsDoor_data()
