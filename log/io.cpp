@@ -1,9 +1,7 @@
 #include "log/io.h"
 
 #include <cerrno>
-#include <cstring>
 
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace Io {
@@ -22,23 +20,6 @@ bool writeAll(int fd, std::string_view bytes)
         bytes.remove_prefix(std::size_t(put));
     }
     return true;
-}
-
-long sendWithDescriptor(int socket, std::string_view bytes, int descriptor)
-{
-    iovec piece{const_cast<char *>(bytes.data()), bytes.size()};
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    msghdr message{};
-    message.msg_iov = &piece;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    cmsghdr *part = CMSG_FIRSTHDR(&message);
-    part->cmsg_level = SOL_SOCKET;
-    part->cmsg_type = SCM_RIGHTS;
-    part->cmsg_len = CMSG_LEN(sizeof(int));
-    std::memcpy(CMSG_DATA(part), &descriptor, sizeof(int));
-    return ::sendmsg(socket, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
 }
 
 } // namespace Io

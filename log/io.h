@@ -8,8 +8,4 @@ namespace Io {
 // with errno set on failure (ENOSPC where the device took nothing).
 bool writeAll(int fd, std::string_view bytes);
 
-// Sends what of 'bytes' the socket takes now, with 'descriptor' attached;
-// what send() returns.
-long sendWithDescriptor(int socket, std::string_view bytes, int descriptor);
-
 } // namespace Io

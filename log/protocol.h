@@ -3,24 +3,29 @@
 // How a client asks the recording service for one access, and what it hears
 // back. The README's section for administrators says the same.
 //
-// The client connects to SocketPath (AF_UNIX, SOCK_STREAM) and sends one
-// request line of at most MaxRequest bytes, ended by '\n':
+// The client connects to SocketPath, or PAM's step to LoginSocketPath, which
+// only root can open (AF_UNIX, SOCK_STREAM), and sends one request line of
+// at most MaxRequest bytes, ended by '\n':
 //   "access\n"                              the caller's own access (the logger)
 //   "login\t<user>\t<service>\t<tty>\t<session>\n"
 //                                           a login that PAM opened, in logind's
-//                                           session <session>; root only
+//                                           session <session>; root only, on
+//                                           LoginSocketPath only; asked again
+//                                           for a session already recorded, it
+//                                           is answered ok and not recorded
 // The service answers with one line and closes:
-//   "ok <bytes> <omitted> <notice>\n"       with a read-only descriptor of the
-//                                           log (SCM_RIGHTS), whose first
-//                                           <bytes> bytes are the records the
-//                                           log held before this access (before
-//                                           the login, where this access is the
-//                                           first logger of a session PAM
-//                                           recorded); <omitted> more bytes of
-//                                           them are left out of the listing
+//   "ok <bytes> <omitted> <notice>\n"       the log's first <bytes> bytes are
+//                                           the records it held before this
+//                                           access (before the login, where
+//                                           this access is the first logger of
+//                                           a session PAM recorded); <omitted>
+//                                           more bytes of them are left out of
+//                                           the listing
 //   "error 0 0 <message>\n"                 nothing recorded, and why
-// A descriptor rather than the bytes: a log of millions of records reaches
-// the logger without being copied through the socket.
+// The client reads those bytes from the log itself, which anyone may read:
+// a log of millions of records reaches the logger without being copied
+// through the socket, and nothing the service sends can pile up against it
+// when a client never reads.
 // Notices and messages are Italian text on one line.
 
 #include <chrono>
@@ -30,7 +35,8 @@
 namespace Protocol {
 
 inline constexpr char SocketPath[] = "/run/tallix-record.socket";
-inline constexpr char SocketUnit[] = "tallix-record.socket";
+inline constexpr char SocketUnits[] = "tallix-record.socket tallix-login.socket";
+inline constexpr char LoginSocketPath[] = "/run/tallix-login.socket";
 
 inline constexpr std::size_t MaxRequest = 512;
 inline constexpr std::size_t MaxHeader = 4096;
@@ -55,9 +61,9 @@ inline constexpr std::chrono::seconds ReplyTimeout{5};
 // the second it may hold up a login.
 inline constexpr std::chrono::milliseconds LoginTimeout{900};
 
-// Open connections and accesses a minute allowed to one user; root, whose
-// requests are PAM's, is not counted.
-inline constexpr int MaxConnectionsPerUser = 4;
+// Open connections and accesses a minute allowed to one person on the users'
+// socket, whatever uids their processes take; PAM's socket is not counted.
+inline constexpr int MaxConnectionsPerPerson = 4;
 inline constexpr int MaxAccessesPerMinute = 12;
 
 // The journal's MESSAGE_IDs: an access recorded, and one that was not.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -48,12 +49,13 @@ bool readNumber(std::string_view &text, std::size_t &number)
 
 } // namespace
 
-RecordClient::RecordClient(std::string socketPath) : m_socketPath(std::move(socketPath)) { }
+RecordClient::RecordClient(std::string socketPath, std::string logPath)
+    : m_socketPath(std::move(socketPath)), m_logPath(std::move(logPath))
+{ }
 
-RecordClient::~RecordClient()
+std::string RecordClient::systemLog()
 {
-    if (m_logFd >= 0)
-        ::close(m_logFd);
+    return TALLIX_STATE_DIR "/Date.txt";
 }
 
 bool RecordClient::fail(std::string message)
@@ -65,6 +67,10 @@ bool RecordClient::fail(std::string message)
 bool RecordClient::request(std::string_view line, std::chrono::milliseconds timeout)
 {
     const auto deadline = Clock::now() + timeout;
+    m_brokenOff = false;
+    m_records.unmap();
+    m_omitted = 0;
+    m_notice.clear();
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (m_socketPath.size() >= sizeof address.sun_path)
@@ -83,11 +89,12 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
     }
     if (connected != 0) {
         const int error = errno;
+        m_brokenOff = error == ECONNREFUSED;
         ::close(fd);
         return fail("Il servizio di registrazione degli accessi non è in funzione ("
                     + Message::escaped(m_socketPath) + ": " + Message::systemError(error)
                     + "): " + std::string(NotRecorded)
-                    + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnit + "».");
+                    + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnits + "».");
     }
     const bool exchanged = exchange(fd, line, deadline);
     ::close(fd);
@@ -112,31 +119,22 @@ bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point dea
     }
     while (!error) {
         char buffer[Protocol::MaxHeader];
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))];
-        iovec piece{buffer, sizeof buffer};
-        msghdr message{};
-        message.msg_iov = &piece;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t got = ::recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
-        for (cmsghdr *part = got >= 0 ? CMSG_FIRSTHDR(&message) : nullptr; part;
-             part = CMSG_NXTHDR(&message, part)) {
-            if (part->cmsg_level == SOL_SOCKET && part->cmsg_type == SCM_RIGHTS && m_logFd < 0)
-                std::memcpy(&m_logFd, CMSG_DATA(part), sizeof m_logFd);
-        }
-        if (got == 0)
+        const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
+        if (got == 0 && !reply.empty())
             return takeReply(reply);
-        if (got > 0 && reply.size() + std::size_t(got) > Protocol::MaxHeader)
+        if (got == 0)
+            error = ECONNRESET;
+        else if (got > 0 && reply.size() + std::size_t(got) > Protocol::MaxHeader)
             return fail("Risposta non valida dal servizio di registrazione degli accessi; "
                         + std::string(MaybeNotRecorded));
-        if (got > 0)
+        else if (got > 0)
             reply.append(buffer, std::size_t(got));
         else if (errno != EAGAIN && errno != EINTR)
             error = errno;
         else if (!waitFor(fd, POLLIN, deadline))
             error = errno;
     }
+    m_brokenOff = error == ECONNRESET || error == ECONNREFUSED || error == EPIPE;
     if (error == ETIMEDOUT)
         return fail("Il servizio di registrazione degli accessi non ha risposto in tempo; "
                     + std::string(MaybeNotRecorded));
@@ -164,16 +162,25 @@ bool RecordClient::takeReply(const std::string &reply)
         return malformed();
     if (status == Protocol::Error)
         return fail(std::string(header));
-    if (status != Protocol::Ok || reply.size() != end + 1
-        || (bytes > 0 && (m_logFd < 0 || !mapRecords(bytes))))
+    if (status != Protocol::Ok || reply.size() != end + 1)
         return malformed();
     m_notice = header;
-    return true;
+    return bytes == 0 || mapRecords(bytes) || malformed();
 }
 
+// The access is recorded: a log it cannot read loses only the listing.
 bool RecordClient::mapRecords(std::size_t bytes)
 {
+    const int fd = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        m_notice = "L'accesso è stato registrato, ma i record precedenti non possono essere letti da "
+            + Message::escaped(m_logPath) + ": " + Message::systemError(errno);
+        m_omitted = 0;
+        return true;
+    }
     struct stat status;
-    return ::fstat(m_logFd, &status) == 0 && std::uint64_t(status.st_size) >= bytes
-        && m_records.map(m_logFd, bytes);
+    const bool mapped =
+        ::fstat(fd, &status) == 0 && std::uint64_t(status.st_size) >= bytes && m_records.map(fd, bytes);
+    ::close(fd);
+    return mapped;
 }

@@ -13,8 +13,8 @@
 class RecordClient
 {
 public:
-    explicit RecordClient(std::string socketPath = Protocol::SocketPath);
-    ~RecordClient();
+    // 'logPath' is the log the service writes, which the client reads itself.
+    explicit RecordClient(std::string socketPath = Protocol::SocketPath, std::string logPath = systemLog());
     RecordClient(const RecordClient &) = delete;
     RecordClient &operator=(const RecordClient &) = delete;
 
@@ -28,6 +28,11 @@ public:
     std::size_t omitted() const { return m_omitted; }
     const std::string &notice() const { return m_notice; }
     const std::string &errorString() const { return m_error; }
+    // Whether the last request failed because the connection broke off before
+    // any answer: the service may have stopped while it served it.
+    bool brokenOff() const { return m_brokenOff; }
+
+    static std::string systemLog();
 
 private:
     bool exchange(int fd, std::string_view line, std::chrono::steady_clock::time_point deadline);
@@ -36,7 +41,8 @@ private:
     bool fail(std::string message);
 
     std::string m_socketPath;
-    int m_logFd = -1;
+    std::string m_logPath;
+    bool m_brokenOff = false;
     MappedFile m_records;
     std::size_t m_omitted = 0;
     std::string m_notice;

@@ -3,14 +3,16 @@
 // of a person: on a console, over ssh, or at a display manager. The session
 // decides, as logind registered it: a greeter's session, a system
 // account's, and the sessions that su, sudo, runuser, cron, systemd --user
-// or polkit open never count. It never waits longer than the protocol's
-// login time-out, never prints to the user's terminal and always lets the
-// session open: what goes wrong goes to the journal.
+// or polkit open never count. It asks on root's own socket, never waits
+// longer than the protocol's login time-out (asking once more within it
+// when the service broke off), never prints to the user's terminal and
+// always lets the session open: what goes wrong goes to the journal.
 
 #include "log/protocol.h"
 #include "log/recordclient.h"
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <string>
@@ -20,6 +22,7 @@
 #include <syslog.h>
 #include <systemd/sd-journal.h>
 #include <systemd/sd-login.h>
+#include <unistd.h>
 
 namespace {
 
@@ -86,6 +89,9 @@ bool isLogin(std::string_view service, std::string_view user, std::string_view s
 
 int main()
 {
+    // Run by anyone else, it would only plant entries in the journal.
+    if (::getuid() != 0 || ::geteuid() != 0)
+        return 0;
     const std::string_view service = variable("PAM_SERVICE");
     const std::string_view user = variable("PAM_USER");
     const std::string_view session = variable("XDG_SESSION_ID");
@@ -95,8 +101,16 @@ int main()
     std::string request(Protocol::LoginRequest);
     for (const std::string_view field : {user, service, variable("PAM_TTY"), session})
         (request += Protocol::FieldSeparator) += field;
-    RecordClient client;
-    if (!client.request(request, Protocol::LoginTimeout)) {
+    RecordClient client(Protocol::LoginSocketPath);
+    const auto deadline = std::chrono::steady_clock::now() + Protocol::LoginTimeout;
+    bool recorded = client.request(request, Protocol::LoginTimeout);
+    // A service stopped while it served the request has been started again
+    // by its socket; the session id keeps it from recording the login twice.
+    if (!recorded && client.brokenOff() && !session.empty())
+        recorded = client.request(request,
+                                  std::chrono::duration_cast<std::chrono::milliseconds>(
+                                      deadline - std::chrono::steady_clock::now()));
+    if (!recorded) {
         const std::string message = "Accesso " + std::string(service) + " di " + std::string(user)
             + " non registrato: " + client.errorString();
         sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(),

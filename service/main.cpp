@@ -1,6 +1,6 @@
 // tallix-record: the one program that writes the access log.
 //
-// Started by systemd on its socket (a system install) it is the recording
+// Started by systemd on its sockets (a system install) it is the recording
 // service, under its own system user: clients ask, it records, the journal
 // says who. Started directly (a private install) it records one access in
 // the Date.txt beside it with its caller's rights. Either way nothing the
@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <initializer_list>
+#include <string_view>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -60,10 +61,18 @@ void secureProcess()
 
 int main(int argc, char *[])
 {
-    // Read before the environment that carries it is cleared.
-    const bool activated = sd_listen_fds(1) == 1 && argc == 1;
+    // Read before the environment that carries them is cleared.
+    char **names = nullptr;
+    const int sockets = sd_listen_fds_with_names(1, &names);
+    Server::Doors doors;
+    for (int i = 0; i < sockets; ++i) {
+        (std::string_view(names[i]) == "login" ? doors.login : doors.access) = SD_LISTEN_FDS_START + i;
+        std::free(names[i]);
+    }
+    std::free(names);
+    const bool activated = sockets > 0 && argc == 1;
     secureProcess();
     if (activated)
-        return Server(SD_LISTEN_FDS_START, TALLIX_STATE_DIR "/Date.txt", TALLIX_SESSIONS_DIR).run();
+        return Server(doors, TALLIX_STATE_DIR "/Date.txt", TALLIX_SESSIONS_DIR).run();
     return Recorder::runDirectly(argc);
 }

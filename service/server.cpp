@@ -1,5 +1,4 @@
 #include "service/server.h"
-#include "log/io.h"
 #include "log/protocol.h"
 #include "service/request.h"
 
@@ -7,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <vector>
 
 #include <fcntl.h>
@@ -20,12 +18,14 @@
 
 namespace {
 
-constexpr std::chrono::minutes RateWindow{1};
-// Far above the users of one machine at once; each holds at most
-// MaxConnectionsPerUser, so one user alone never reaches it.
-constexpr std::size_t MaxConnections = 512;
 // Taken in one turn before the open connections are served again.
 constexpr int AcceptsPerTurn = 64;
+// Only root reaches the login door; this bounds it within the descriptors
+// the users' door leaves.
+constexpr std::size_t MaxLoginConnections = 256;
+// Peers that left before they were accepted can no longer be told apart:
+// they all share this one person's share.
+constexpr uid_t Gone = uid_t(-1);
 
 std::string nameOf(uid_t uid)
 {
@@ -45,6 +45,17 @@ std::optional<uid_t> uidOf(const std::string &user)
     if (::getpwnam_r(user.c_str(), &entry, buffer, sizeof buffer, &found) == 0 && found)
         return found->pw_uid;
     return std::nullopt;
+}
+
+// The owner of the session or user slice the peer runs in, whatever uid it
+// took in a user namespace; outside every user's slice, its own uid.
+uid_t personOf(int fd, uid_t uid)
+{
+    uid_t owner = 0;
+    const int found = sd_peer_get_owner_uid(fd, &owner);
+    if (found >= 0)
+        return owner;
+    return found == -ESRCH ? Gone : uid;
 }
 
 std::string header(std::string_view status, std::size_t bytes, std::size_t omitted, std::string_view text)
@@ -69,58 +80,87 @@ std::size_t listedBytes(int fd, std::size_t bytes)
 
 } // namespace
 
-Server::Server(int listener, std::string logPath, std::string marksFolder)
-    : m_listener(listener), m_logPath(logPath), m_update(std::move(logPath), LogUpdate::Reading::Changes),
-      m_marks(std::move(marksFolder))
+Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller)
+    : m_loginCaller(loginCaller), m_logPath(logPath),
+      m_update(std::move(logPath), LogUpdate::Reading::Changes), m_marks(std::move(marksFolder))
 {
-    // systemd hands the socket over blocking; one accept too many must not
+    m_login.listener = doors.login;
+    m_login.login = true;
+    m_access.listener = doors.access;
+    // systemd hands the sockets over blocking; one accept too many must not
     // stop the service.
-    ::fcntl(m_listener, F_SETFL, ::fcntl(m_listener, F_GETFL) | O_NONBLOCK);
+    for (const int listener : {doors.access, doors.login}) {
+        if (listener >= 0)
+            ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
+    }
 }
 
 int Server::run()
 {
+    while (turn(std::chrono::milliseconds(-1))) { }
+    return 1;
+}
+
+bool Server::turn(std::chrono::milliseconds wait)
+{
     std::vector<pollfd> watched;
-    for (;;) {
-        watched.assign(1, {m_listener, POLLIN, 0});
-        auto next = Clock::time_point::max();
-        for (const Connection &connection : m_connections) {
+    auto next = Clock::time_point::max();
+    for (const Door *door : {&m_login, &m_access}) {
+        watched.push_back({door->listener, POLLIN, 0});
+        for (const Connection &connection : door->connections) {
             watched.push_back({connection.fd, short(connection.answered ? POLLOUT : POLLIN), 0});
             next = std::min(next, connection.deadline);
         }
-        int timeout = -1;
-        if (next != Clock::time_point::max())
-            timeout = int(std::max<std::int64_t>(
-                0, std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count() + 1));
-        if (::poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) {
-            std::perror("tallix-record: poll");
-            return 1;
+    }
+    int timeout = int(wait.count());
+    if (next != Clock::time_point::max()) {
+        const auto left = std::max<std::int64_t>(
+            0, std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count() + 1);
+        timeout = int(timeout < 0 ? left : std::min<std::int64_t>(timeout, left));
+    }
+    if (::poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) {
+        std::perror("tallix-record: poll");
+        return false;
+    }
+    const auto now = Clock::now();
+    const pollfd *state = watched.data();
+    // Root's door first: a turn busy with users never delays a login.
+    for (Door *door : {&m_login, &m_access}) {
+        const pollfd listener = *state++;
+        const std::size_t polled = door->connections.size();
+        serve(*door, state, now);
+        state += polled;
+        if (door->listener >= 0
+            && ((listener.revents & (POLLERR | POLLNVAL))
+                || ((listener.revents & POLLIN) && !acceptWaiting(*door))))
+            return false;
+    }
+    return true;
+}
+
+void Server::serve(Door &door, const pollfd *states, Clock::time_point now)
+{
+    for (auto connection = door.connections.begin(); connection != door.connections.end(); ++states) {
+        if (states->revents && !connection->answered)
+            receive(door, *connection);
+        else if (states->revents)
+            send(*connection);
+        if (connection->fd >= 0 && connection->deadline <= now)
+            close(*connection);
+        if (connection->fd < 0) {
+            if (!door.login)
+                m_admission.closed(connection->person);
+            connection = door.connections.erase(connection);
+        } else {
+            ++connection;
         }
-        const auto now = Clock::now();
-        auto state = watched.begin() + 1;
-        for (auto connection = m_connections.begin(); connection != m_connections.end(); ++state) {
-            if (state->revents && !connection->answered)
-                receive(*connection);
-            else if (state->revents)
-                send(*connection);
-            if (connection->fd >= 0 && connection->deadline <= now)
-                close(*connection);
-            if (connection->fd < 0) {
-                --m_users[connection->uid].open;
-                connection = m_connections.erase(connection);
-            } else {
-                ++connection;
-            }
-        }
-        if ((watched.front().revents & (POLLERR | POLLNVAL)) || !acceptWaiting())
-            return 1;
     }
 }
 
-bool Server::acceptWaiting()
+bool Server::acceptWaiting(Door &door)
 {
     for (int accepted = 0; accepted < AcceptsPerTurn; ++accepted) {
-        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        const int fd = ::accept4(door.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0)
             return errno == EAGAIN || errno == EINTR || errno == ECONNABORTED || errno == EMFILE
                 || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
@@ -130,63 +170,56 @@ bool Server::acceptWaiting()
             ::close(fd);
             continue;
         }
-        User &user = m_users[peer.uid];
-        if (m_connections.size() >= MaxConnections) {
-            refuseFlood(peer.uid, fd, "il servizio ha troppe connessioni aperte");
-            continue;
-        }
-        if (peer.uid != 0 && user.open >= Protocol::MaxConnectionsPerUser) {
-            refuseFlood(peer.uid, fd, "troppe connessioni aperte insieme dallo stesso utente");
-            continue;
-        }
-        ++user.open;
         Connection connection;
         connection.fd = fd;
         connection.uid = peer.uid;
+        connection.person = door.login ? peer.uid : personOf(fd, peer.uid);
+        std::optional<Admission::Refusal> refusal;
+        if (!door.login)
+            refusal = m_admission.open(connection.person);
+        else if (door.connections.size() >= MaxLoginConnections)
+            refusal = Admission::Refusal::Full;
+        if (refusal) {
+            const std::string reason = *refusal == Admission::Refusal::Full
+                ? "il servizio ha troppe connessioni aperte"
+                : "troppe connessioni aperte insieme dallo stesso utente";
+            const std::string said = header(Protocol::Error, 0, 0, "Accesso non registrato: " + reason);
+            [[maybe_unused]] const ssize_t sent =
+                ::send(fd, said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::close(fd);
+            report(*refusal, {connection.person, nameOf(connection.person), "unknown", {}}, connection.person,
+                   reason);
+            continue;
+        }
         char *session = nullptr;
         if (sd_peer_get_session(fd, &session) >= 0) {
             connection.session = session;
             std::free(session);
         }
         connection.deadline = Clock::now() + Protocol::RequestTimeout;
-        m_connections.push_back(std::move(connection));
+        door.connections.push_back(std::move(connection));
     }
     return true;
 }
 
-// Refusals of a flood are told once a minute for each user, with their
-// count, so that the flood does not flood the journal too.
-void Server::refuseFlood(uid_t uid, int fd, std::string_view reason)
+// Every refusal is told at most once a minute for each person and kind,
+// with the count since the last, so that no one can flood the journal.
+void Server::report(Admission::Refusal kind, const Journal::Access &access, uid_t person,
+                    const std::string &reason)
 {
-    const std::string said = header(Protocol::Error, 0, 0, "Accesso non registrato: " + std::string(reason));
-    [[maybe_unused]] const ssize_t sent = ::send(fd, said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    ::close(fd);
-    User &user = m_users[uid];
-    ++user.unreported;
-    const auto now = Clock::now();
-    if (user.lastWarning != Clock::time_point() && now - user.lastWarning < RateWindow)
-        return;
-    Journal::refused({uid, nameOf(uid), "unknown", {}},
-                     std::string(reason) + " (" + std::to_string(user.unreported) + " richieste rifiutate)");
-    user.lastWarning = now;
-    user.unreported = 0;
+    if (const std::optional<int> count = m_admission.refused(person, kind))
+        Journal::refused(access, reason + " (" + std::to_string(*count) + " richieste rifiutate)");
 }
 
-bool Server::withinRate(uid_t uid)
+void Server::refuse(Connection &connection, Admission::Refusal kind, const Journal::Access &access,
+                    const std::string &reason)
 {
-    if (uid == 0)
-        return true;
-    std::deque<Clock::time_point> &accesses = m_users[uid].accesses;
-    const auto now = Clock::now();
-    while (!accesses.empty() && now - accesses.front() >= RateWindow)
-        accesses.pop_front();
-    if (accesses.size() >= std::size_t(Protocol::MaxAccessesPerMinute))
-        return false;
-    accesses.push_back(now);
-    return true;
+    report(kind, access, connection.person, reason);
+    reply(connection, Protocol::Error,
+          kind == Admission::Refusal::Failed ? reason : "Accesso non registrato: " + reason);
 }
 
-void Server::receive(Connection &connection)
+void Server::receive(Door &door, Connection &connection)
 {
     char buffer[Protocol::MaxRequest];
     const ssize_t got = ::recv(connection.fd, buffer, sizeof buffer, 0);
@@ -199,48 +232,60 @@ void Server::receive(Connection &connection)
     connection.request.append(buffer, std::size_t(got));
     const std::size_t end = connection.request.find('\n');
     if (end != std::string::npos)
-        answer(connection, std::string_view(connection.request).substr(0, end));
+        answer(door, connection, std::string_view(connection.request).substr(0, end));
     else if (connection.request.size() >= Protocol::MaxRequest)
-        reply(connection, Protocol::Error, "Richiesta non valida: troppo lunga; accesso non registrato");
+        refuse(connection, Admission::Refusal::Invalid,
+               {connection.person, nameOf(connection.person), "unknown", {}},
+               "richiesta non valida, troppo lunga");
 }
 
-void Server::answer(Connection &connection, std::string_view line)
+void Server::answer(Door &door, Connection &connection, std::string_view line)
 {
     const std::optional<Request> request = Request::parse(line);
     Journal::Access access{connection.uid, nameOf(connection.uid), "unknown", {}};
     if (!request) {
-        refuseFlood(connection.uid, connection.fd, "richiesta non valida");
-        connection.fd = -1;
+        refuse(connection, Admission::Refusal::Invalid, access, "richiesta non valida");
         return;
     }
     access.source = request->source();
     access.tty = request->tty;
-    if (request->kind == Request::Kind::Login) {
-        // Only PAM, which runs as root, may name the user who logged in.
-        if (connection.uid != 0) {
-            Journal::refused(access, "solo root può registrare l'accesso di un altro utente");
-            reply(connection, Protocol::Error, "Solo root può registrare l'accesso di un altro utente");
-            return;
-        }
-        const std::optional<uid_t> uid = uidOf(request->user);
-        access.user = request->user;
-        access.uid = uid.value_or(uid_t(-1));
-        if (!uid) {
-            Journal::refused(access, "utente sconosciuto");
-            reply(connection, Protocol::Error, "Utente sconosciuto; accesso non registrato");
-            return;
-        }
+    // Root's door is PAM's, and only PAM, which runs as root, may name the
+    // user who logged in: no user can reach or fill that door.
+    if (door.login ? connection.uid != m_loginCaller : request->kind == Request::Kind::Login) {
+        refuse(connection, Admission::Refusal::NotRoot, access,
+               "solo root, dal socket degli accessi di login, può registrare l'accesso di un altro utente");
+        return;
     }
+    if (request->kind == Request::Kind::Login && !admitLogin(connection, *request, access))
+        return;
     if (request->kind == Request::Kind::Access && answerAsLogin(connection))
         return;
-    if (!withinRate(connection.uid)) {
-        refuseFlood(connection.uid, connection.fd,
-                    "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
-                        + " accessi in un minuto dallo stesso utente");
-        connection.fd = -1;
+    // Root's door is PAM's: logins are never capped by what users do.
+    if (!door.login && !m_admission.mayRecord(connection.person)) {
+        refuse(connection, Admission::Refusal::Accesses, access,
+               "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
+                   + " accessi in un minuto dallo stesso utente");
         return;
     }
     record(connection, *request, access);
+}
+
+// Names the login's user; false when answered already: the user is
+// unknown, or PAM asks again for a login recorded before the service broke
+// off its answer.
+bool Server::admitLogin(Connection &connection, const Request &request, Journal::Access &access)
+{
+    const std::optional<uid_t> uid = uidOf(request.user);
+    access.user = request.user;
+    access.uid = uid.value_or(uid_t(-1));
+    if (!uid) {
+        refuse(connection, Admission::Refusal::UnknownUser, access, "utente sconosciuto");
+        return false;
+    }
+    if (!m_marks.recorded(request.session, *uid))
+        return true;
+    reply(connection, Protocol::Ok, {});
+    return false;
 }
 
 void Server::record(Connection &connection, const Request &request, const Journal::Access &access)
@@ -253,8 +298,7 @@ void Server::record(Connection &connection, const Request &request, const Journa
             Journal::warning(access, found);
     }
     if (!recorded) {
-        Journal::refused(access, m_update.errorString());
-        reply(connection, Protocol::Error, m_update.errorString());
+        refuse(connection, Admission::Refusal::Failed, access, m_update.errorString());
         return;
     }
     Journal::recorded(access, m_update.record());
@@ -277,23 +321,25 @@ bool Server::answerAsLogin(Connection &connection)
 }
 
 // The access is recorded by now: whatever goes wrong with the listing, the
-// answer is ok, or the caller would record it again.
+// answer is ok, or the caller would record it again. The client reads the
+// records from the log itself: a descriptor passed and never taken would
+// count against this service's user, and so against everyone.
 void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_view notice)
 {
     std::string said(notice);
+    std::size_t listed = 0;
     if (bytes > 0) {
-        connection.logFd = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
+        const int log = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
         struct stat status;
-        if (connection.logFd < 0 || ::fstat(connection.logFd, &status) != 0
-            || std::uint64_t(status.st_size) < bytes) {
-            if (connection.logFd >= 0)
-                ::close(connection.logFd);
-            connection.logFd = -1;
+        if (log >= 0 && ::fstat(log, &status) == 0 && std::uint64_t(status.st_size) >= bytes) {
+            listed = listedBytes(log, bytes);
+        } else {
             said = "L'accesso è stato registrato, ma i record precedenti non possono essere elencati";
             bytes = 0;
         }
+        if (log >= 0)
+            ::close(log);
     }
-    const std::size_t listed = bytes > 0 ? listedBytes(connection.logFd, bytes) : 0;
     respond(connection, header(Protocol::Ok, listed, bytes - listed, said));
 }
 
@@ -312,20 +358,15 @@ void Server::respond(Connection &connection, std::string headerLine)
 
 void Server::close(Connection &connection)
 {
-    if (connection.logFd >= 0)
-        ::close(connection.logFd);
     ::close(connection.fd);
-    connection.logFd = connection.fd = -1;
+    connection.fd = -1;
 }
 
-// The log's descriptor goes with the first bytes of the header.
 void Server::send(Connection &connection)
 {
     while (connection.sent < connection.header.size()) {
         const std::string_view unsent = std::string_view(connection.header).substr(connection.sent);
-        const ssize_t sent = connection.logFd >= 0
-            ? Io::sendWithDescriptor(connection.fd, unsent, connection.logFd)
-            : ::send(connection.fd, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent = ::send(connection.fd, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && errno == EAGAIN)
@@ -333,9 +374,6 @@ void Server::send(Connection &connection)
         if (sent <= 0)
             break;
         connection.sent += std::size_t(sent);
-        if (connection.logFd >= 0)
-            ::close(connection.logFd);
-        connection.logFd = -1;
     }
     close(connection);
 }

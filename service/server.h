@@ -1,13 +1,12 @@
 #pragma once
 
 #include "log/logupdate.h"
+#include "service/admission.h"
 #include "service/journal.h"
 #include "service/sessionmarks.h"
 
 #include <chrono>
-#include <deque>
 #include <list>
-#include <map>
 #include <string>
 #include <string_view>
 
@@ -15,19 +14,30 @@
 
 struct Request;
 
-// The recording service: takes the connections of the socket systemd hands
+// The recording service: takes the connections of the sockets systemd hands
 // over and records one access per request, on one thread. A client is
 // served as soon as its request is whole, and answered without waiting for
 // it to read: one that is slow, stopped or hostile runs out only its own
-// deadline, and a user's open connections and accesses a minute are capped
-// so that nobody can crowd the others out.
+// deadline. Users share one door, each person within a capped share; PAM has
+// a door of its own, which only root can open and which is served first.
 class Server
 {
 public:
-    Server(int listener, std::string logPath, std::string marksFolder);
+    struct Doors
+    {
+        int access = -1;
+        int login = -1; // root's: PAM's login requests come only here
+    };
 
-    // Serves until the listening socket fails; returns the exit status.
+    // 'loginCaller' is the one uid the login door serves: root, which only a
+    // test replaces.
+    Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller = 0);
+
+    // Serves until a listening socket fails; returns the exit status.
     int run();
+    // One turn: waits at most 'wait' (forever when negative) and serves what
+    // is ready; false when a listening socket failed.
+    bool turn(std::chrono::milliseconds wait);
 
 private:
     using Clock = std::chrono::steady_clock;
@@ -36,26 +46,27 @@ private:
     {
         int fd = -1;
         uid_t uid = 0;
+        uid_t person = 0;    // whose share it takes
         std::string session; // the caller's logind session, if it runs in one
         Clock::time_point deadline;
         std::string request;
         bool answered = false;
         std::string header;
-        int logFd = -1; // handed over with the header, then closed
         std::size_t sent = 0;
     };
 
-    struct User
+    struct Door
     {
-        int open = 0;
-        std::deque<Clock::time_point> accesses; // within the last minute
-        Clock::time_point lastWarning;
-        int unreported = 0; // refusals since the last warning
+        int listener = -1;
+        bool login = false;
+        std::list<Connection> connections;
     };
 
-    bool acceptWaiting();
-    void receive(Connection &connection);
-    void answer(Connection &connection, std::string_view line);
+    bool acceptWaiting(Door &door);
+    void serve(Door &door, const struct pollfd *states, Clock::time_point now);
+    void receive(Door &door, Connection &connection);
+    void answer(Door &door, Connection &connection, std::string_view line);
+    bool admitLogin(Connection &connection, const Request &request, Journal::Access &access);
     void record(Connection &connection, const Request &request, const Journal::Access &access);
     bool answerAsLogin(Connection &connection);
     void sendRecords(Connection &connection, std::size_t bytes, std::string_view notice);
@@ -63,13 +74,16 @@ private:
     void reply(Connection &connection, std::string_view status, std::string_view text);
     void respond(Connection &connection, std::string headerLine);
     void send(Connection &connection);
-    void refuseFlood(uid_t uid, int fd, std::string_view reason);
-    bool withinRate(uid_t uid);
+    void refuse(Connection &connection, Admission::Refusal kind, const Journal::Access &access,
+                const std::string &reason);
+    void report(Admission::Refusal kind, const Journal::Access &access, uid_t person,
+                const std::string &reason);
 
-    int m_listener;
+    Door m_login;
+    Door m_access;
+    uid_t m_loginCaller;
     std::string m_logPath;
     LogUpdate m_update;
-    std::list<Connection> m_connections;
-    std::map<uid_t, User> m_users;
+    Admission m_admission;
     SessionMarks m_marks;
 };

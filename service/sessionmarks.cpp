@@ -93,6 +93,14 @@ void SessionMarks::mark(const std::string &session, uid_t uid, std::size_t recor
     }
 }
 
+bool SessionMarks::recorded(const std::string &session, uid_t uid) const
+{
+    if (!isSessionId(session))
+        return false;
+    const std::optional<Mark> mark = readMark(m_folder + '/' + session);
+    return mark && mark->uid == uid && bootSeconds() - mark->at <= ClaimWindow.count();
+}
+
 std::optional<std::size_t> SessionMarks::claim(uid_t uid, const std::string &peerSession)
 {
     forgetEnded();

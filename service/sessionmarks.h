@@ -24,6 +24,10 @@ public:
     // PAM's login in 'session' was recorded, its record beginning at 'recordOffset'.
     void mark(const std::string &session, uid_t uid, std::size_t recordOffset);
 
+    // Whether PAM's login of 'uid' in 'session' was recorded lately: asked
+    // again, after the service broke off its answer, it is not recorded twice.
+    bool recorded(const std::string &session, uid_t uid) const;
+
     // An access of 'uid' from 'peerSession', or from outside any session
     // (a desktop's autostart run under user@UID.service) when it is empty,
     // then from one of the uid's graphical sessions: the offset of the login

@@ -137,7 +137,7 @@ session login tty2 1
 sleep 0.5
 warnings | grep -q 'riga' || fail "the damaged line is not in the journal"
 cp /tmp/kept "$log"
-systemctl stop tallix-record.socket tallix-record.service
+systemctl stop tallix-record.socket tallix-login.socket tallix-record.service
 mark=$(date +%s)
 start=$(date +%s%N)
 session sshd ssh 0
@@ -145,7 +145,7 @@ echo "an ssh session with no service opened in $((($(date +%s%N) - start) / 1000
 sleep 0.5
 warnings | grep -q 'systemctl start tallix-record.socket' || fail "the missing service is not in the journal"
 # A service that accepts but never answers: the step gives up within its second.
-systemctl start tallix-record.socket tallix-record.service
+systemctl start tallix-record.socket tallix-login.socket tallix-record.service
 systemctl kill --signal=STOP tallix-record.service
 start=$(date +%s%N)
 session sshd ssh 0

@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include <sys/mman.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -17,12 +17,13 @@
 namespace {
 
 // A listening socket at 'path' whose one client gets the reply line
-// 'header' with a descriptor of a file holding 'log', or nothing at all
-// when the header is null.
+// 'header', with 'log' written first to the log at 'logPath', or nothing at
+// all when the header is null.
 class FakeService
 {
 public:
-    FakeService(const std::string &path, const char *header, const std::string &log = {})
+    FakeService(const std::string &path, const char *header, const std::string &log = {},
+                const std::string &logPath = {})
         : m_fd(::socket(AF_UNIX, SOCK_STREAM, 0))
     {
         sockaddr_un address{};
@@ -30,8 +31,13 @@ public:
         path.copy(address.sun_path, sizeof address.sun_path - 1);
         ::bind(m_fd, reinterpret_cast<sockaddr *>(&address), sizeof address);
         ::listen(m_fd, 4);
+        if (!logPath.empty()) {
+            const int file = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+            Io::writeAll(file, log);
+            ::close(file);
+        }
         if (header)
-            m_thread = std::thread([this, header = std::string(header), log] { serve(header, log); });
+            m_thread = std::thread([this, header = std::string(header)] { serve(header); });
     }
     ~FakeService()
     {
@@ -41,15 +47,12 @@ public:
     }
 
 private:
-    void serve(const std::string &header, const std::string &log)
+    void serve(const std::string &header)
     {
         const int client = ::accept(m_fd, nullptr, nullptr);
         char request[Protocol::MaxRequest];
         [[maybe_unused]] const ssize_t got = ::recv(client, request, sizeof request, 0);
-        const int file = ::memfd_create("log", MFD_CLOEXEC);
-        [[maybe_unused]] const ssize_t written = ::write(file, log.data(), log.size());
-        [[maybe_unused]] const long sent = Io::sendWithDescriptor(client, header, file);
-        ::close(file);
+        Io::writeAll(client, header);
         ::close(client);
     }
 
@@ -73,10 +76,13 @@ private slots:
     void refusesRecordsTheLogDoesNotHold();
     void passesOnTheServicesRefusal();
     void givesUpAtItsDeadline();
+    void tellsAConnectionBrokenOffBeforeTheAnswer();
+    void listsNothingFromALogItCannotRead();
     void namesTheSocketToStartWhenNoServiceListens();
 
 private:
     std::string socketPath() const { return m_dir->filePath(QStringLiteral("s")).toStdString(); }
+    std::string logPath() const { return m_dir->filePath(QStringLiteral("Date.txt")).toStdString(); }
 
     std::unique_ptr<QTemporaryDir> m_dir;
 };
@@ -117,8 +123,8 @@ void tst_RecordClient::requestLinesAreCheckedField()
 void tst_RecordClient::takesTheRecordsAndWhatWasLeftOut()
 {
     FakeService service(socketPath(), "ok 23 46 tolta una riga incompleta\n",
-                        Record + Record + Record + Record);
-    RecordClient client(socketPath());
+                        Record + Record + Record + Record, logPath());
+    RecordClient client(socketPath(), logPath());
     QVERIFY2(client.request(Protocol::AccessRequest, std::chrono::seconds(30)), client.errorString().c_str());
     QCOMPARE(client.records(), std::string_view(Record));
     QCOMPARE(client.omitted(), std::size_t(46));
@@ -127,8 +133,8 @@ void tst_RecordClient::takesTheRecordsAndWhatWasLeftOut()
 
 void tst_RecordClient::refusesRecordsTheLogDoesNotHold()
 {
-    FakeService service(socketPath(), "ok 46 0 \n", Record);
-    RecordClient client(socketPath());
+    FakeService service(socketPath(), "ok 46 0 \n", Record, logPath());
+    RecordClient client(socketPath(), logPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
     QVERIFY2(client.errorString().find("non valida") != std::string::npos, client.errorString().c_str());
 }
@@ -148,6 +154,32 @@ void tst_RecordClient::givesUpAtItsDeadline()
     RecordClient client(socketPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::milliseconds(200)));
     QVERIFY2(client.errorString().find("in tempo") != std::string::npos, client.errorString().c_str());
+    QVERIFY(!client.brokenOff());
+}
+
+// A service killed while it served: the PAM step asks once more.
+void tst_RecordClient::tellsAConnectionBrokenOffBeforeTheAnswer()
+{
+    {
+        FakeService service(socketPath(), "");
+        RecordClient client(socketPath());
+        QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
+        QVERIFY(client.brokenOff());
+    }
+    FakeService service(socketPath() + '2', "error 0 0 no\n");
+    RecordClient client(socketPath() + '2');
+    QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
+    QVERIFY(!client.brokenOff());
+}
+
+// The access is recorded: asking again would record it twice.
+void tst_RecordClient::listsNothingFromALogItCannotRead()
+{
+    FakeService service(socketPath(), "ok 23 0 \n");
+    RecordClient client(socketPath(), logPath());
+    QVERIFY2(client.request(Protocol::AccessRequest, std::chrono::seconds(30)), client.errorString().c_str());
+    QVERIFY(client.records().empty());
+    QVERIFY2(client.notice().find(logPath()) != std::string::npos, client.notice().c_str());
 }
 
 void tst_RecordClient::namesTheSocketToStartWhenNoServiceListens()
@@ -155,7 +187,8 @@ void tst_RecordClient::namesTheSocketToStartWhenNoServiceListens()
     RecordClient client(socketPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(1)));
     QVERIFY2(client.errorString().find(socketPath()) != std::string::npos, client.errorString().c_str());
-    QVERIFY2(client.errorString().find("systemctl start tallix-record.socket") != std::string::npos,
+    QVERIFY2(client.errorString().find("systemctl start tallix-record.socket tallix-login.socket")
+                 != std::string::npos,
              client.errorString().c_str());
 }
 
