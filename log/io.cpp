@@ -3,10 +3,22 @@
 #include <cerrno>
 #include <cstring>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace Io {
+
+void occupyClosedStandardStreams()
+{
+    // Each open takes the lowest free number, where it stays.
+    int fd;
+    do
+        fd = ::open("/dev/null", O_RDWR);
+    while (fd >= 0 && fd <= STDERR_FILENO);
+    if (fd >= 0)
+        ::close(fd);
+}
 
 bool writeAll(int fd, std::string_view bytes)
 {

@@ -62,7 +62,7 @@ const char *said(const LogUpdate &update)
     return update.errorString().c_str();
 }
 
-// A writer that holds the lock beside the log, as another recorder does.
+// A writer that holds the lock beside the log, as another logger does.
 int lockBeside(const QString &log)
 {
     const int fd = ::open(QFile::encodeName(log + QStringLiteral(".lock")).constData(),
@@ -129,7 +129,7 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers_data()
         << QByteArray("garbage\r\n#2026-12-0") << QByteArray("garbage\r\n") << true << 1;
 }
 
-// The service's first access checks the log as the private recorder's
+// The service's first access checks the log as the private logger's
 // does; only the private one hands the records over.
 void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
 {
