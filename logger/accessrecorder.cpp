@@ -108,6 +108,6 @@ bool AccessRecorder::updateInProcess(const DisplayText &display)
         return false;
     }
     m_notice = said.join(u'\n');
-    m_listing = display.listing(AccessLog::parse(update.records()).times);
+    m_listing = display.listing(update.times());
     return true;
 }

@@ -1,3 +1,4 @@
+#include "log/accesslog.h"
 #include "log/logupdate.h"
 
 #include <QDir>
@@ -143,8 +144,10 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
         QVERIFY2(update.run(clock()), said(update));
         QCOMPARE(read(m_path), kept + m_nowRecord);
         QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
-        if (reading == LogUpdate::Reading::Whole)
+        if (reading == LogUpdate::Reading::Whole) {
             QCOMPARE(fromStd(update.records()), torn ? kept : before);
+            QVERIFY(update.times() == AccessLog::parse(update.records()).times);
+        }
         QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
         QCOMPARE(update.damage().find("riga " + std::to_string(badLine) + ":") != std::string::npos,
                  badLine > 0);
