@@ -1,9 +1,11 @@
 #include "log/io.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,6 +20,17 @@ void occupyClosedStandardStreams()
     while (fd >= 0 && fd <= STDERR_FILENO);
     if (fd >= 0)
         ::close(fd);
+}
+
+void prefault(void *data, std::size_t size)
+{
+    const auto pageSize = std::uintptr_t(::sysconf(_SC_PAGESIZE));
+    const std::uintptr_t start = (std::uintptr_t(data) + pageSize - 1) & ~(pageSize - 1);
+    const std::uintptr_t end = (std::uintptr_t(data) + size) & ~(pageSize - 1);
+    if (end <= start)
+        return;
+    ::madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+    ::madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
 }
 
 bool writeAll(int fd, std::string_view bytes)
