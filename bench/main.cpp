@@ -1,8 +1,9 @@
-// Times the logger's whole update as Form_Activate does it (the recorder's
-// read, check, append and fsync, then the records listed for the hidden
-// text box) against a plain copy of the same log plus fsync, and the
+// Times the logger's whole update as Form_Activate does it (the read,
+// check, append and fsync of the log, then the records listed for the
+// hidden text box) against a plain copy of the same log plus fsync, and the
 // viewer's password gate, which should answer within a quarter of a second.
-//   tallix-bench                 the private path: the recorder beside the logger
+//   tallix-bench                 the private path: the update in the logger's
+//                                own process
 //   tallix-bench --service LOG   the recording service of this machine, whose log
 //                                LOG it refills for each size: as root, on a
 //                                throwaway system only
@@ -67,11 +68,11 @@ double copyWithSync(const QString &from, const QString &to)
     return clock.nsecsElapsed() / 1e6;
 }
 
-double update(AccessRecorder::Via via, const QString &recorder, QString &text1)
+double update(AccessRecorder::Via via, const QString &path, QString &text1)
 {
     QElapsedTimer clock;
     clock.start();
-    AccessRecorder run(via, recorder);
+    AccessRecorder run(via, path);
     if (!run.run(DisplayText()))
         qFatal("%s", qPrintable(run.errorString()));
     text1 += run.listing();
@@ -107,21 +108,18 @@ int main(int argc, char *argv[])
     const QString copy = dir.filePath(QStringLiteral("copy.txt"));
     const bool service = argc == 3 && qstrcmp(argv[1], "--service") == 0;
     QString log;
-    QString recorder;
+    QString target;
     AccessRecorder::Via via;
     if (service) {
         log = QString::fromLocal8Bit(argv[2]);
-        recorder = QString::fromLatin1(Protocol::SocketPath);
+        target = QString::fromLatin1(Protocol::SocketPath);
         via = AccessRecorder::Via::Service;
         std::printf("the recording service, %s\n", Protocol::SocketPath);
     } else {
         log = dir.filePath(QStringLiteral("Date.txt"));
-        // The recorder writes the Date.txt of its own folder.
-        recorder = dir.filePath(QStringLiteral("tallix-record"));
-        via = AccessRecorder::Via::Program;
-        if (!QFile::copy(QStringLiteral(TALLIX_RECORDER), recorder))
-            qFatal("cannot copy %s", TALLIX_RECORDER);
-        std::printf("the recorder program, run directly\n");
+        target = log;
+        via = AccessRecorder::Via::InProcess;
+        std::printf("the update in process, as a private install does it\n");
     }
 
     for (int records : {1000, 10000, 100000, 1000000}) {
@@ -129,7 +127,7 @@ int main(int argc, char *argv[])
         QList<double> updates, copies;
         for (int round = 0; round < Rounds; ++round) {
             QString text1;
-            updates << update(via, recorder, text1);
+            updates << update(via, target, text1);
             copies << copyWithSync(log, copy);
         }
         const double updateMs = median(updates);

@@ -1,4 +1,5 @@
 #include "log/accesslog.h"
+#include "log/io.h"
 
 #include <algorithm>
 #include <cstring>
@@ -157,8 +158,10 @@ namespace {
 Contents read(std::string_view text, bool keepTimes)
 {
     Contents contents;
-    if (keepTimes)
+    if (keepTimes) {
         contents.times.reserve(text.size() / FullLine + 1);
+        Io::prefault(contents.times.data(), contents.times.capacity() * sizeof(AccessTime));
+    }
     RecordReader reader;
     std::size_t lineNumber = 0;
     // A text editor's mark of UTF-8 is no line of the log.

@@ -126,7 +126,7 @@ bool LogFile::status(Status &status)
 bool LogFile::read(MappedFile &mapped)
 {
     // Writers wait for the lock; a file cut short by anyone else faults,
-    // and the recorder reports it.
+    // and the writer's process reports it.
     if (!mapped.map(m_fd, std::size_t(m_size)))
         return fail("Impossibile leggere il file", errno, Unchanged);
     return true;

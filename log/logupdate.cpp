@@ -26,6 +26,7 @@ LogUpdate::LogUpdate(std::string logPath, Reading reading)
 bool LogUpdate::run(const Clock &clock)
 {
     m_records = {};
+    m_times.clear();
     m_recordOffset = 0;
     m_record.clear();
     m_notice.clear();
@@ -86,7 +87,8 @@ bool LogUpdate::check(std::size_t &end, std::string_view &separator)
         return false;
     }
     std::string_view old = m_mapped.view();
-    const AccessLog::Contents contents = AccessLog::check(old);
+    const bool whole = m_reading == Reading::Whole;
+    AccessLog::Contents contents = whole ? AccessLog::parse(old) : AccessLog::check(old);
     if (!contents.isValid())
         m_damage = "Il file " + Message::escaped(m_logPath) + " non contiene una data valida alla riga "
             + std::to_string(contents.badLine) + ": " + shown(contents.badText)
@@ -106,9 +108,11 @@ bool LogUpdate::check(std::size_t &end, std::string_view &separator)
     else if (!old.empty() && !old.ends_with('\n'))
         separator = AccessLog::LineEnd;
     end = old.size();
-    if (m_reading == Reading::Whole)
+    if (whole) {
         m_records = old;
-    else
+        m_times = std::move(contents.times);
+    } else {
         m_mapped.unmap();
+    }
     return true;
 }

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // One access recorded: the present time is appended as the new last record
 // and no byte before it changes, but for the line end an unended last line
@@ -46,6 +47,9 @@ public:
     // Reading::Whole: the log's bytes before the new record, but for a line
     // end added to its last line; valid until the next run.
     std::string_view records() const { return m_records; }
+    // Reading::Whole: the times of the records among them, read by the same
+    // pass that checked them.
+    const std::vector<AccessTime> &times() const { return m_times; }
     // The line added, without its CR LF, and where it begins in the file.
     const std::string &record() const { return m_record; }
     std::size_t recordOffset() const { return m_recordOffset; }
@@ -68,6 +72,7 @@ private:
     // still so, none of it needs reading.
     std::optional<LogFile::Status> m_left;
     std::string_view m_records;
+    std::vector<AccessTime> m_times;
     std::string m_record;
     std::size_t m_recordOffset = 0;
     std::string m_notice;

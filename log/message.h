@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-// The pieces of the recorder's Italian messages.
+// The pieces of the log writers' Italian messages.
 namespace Message {
 
 // Text from a file or a path, safe to show on a terminal or in a window:

@@ -1,75 +1,75 @@
 #include "logger/accessrecorder.h"
 #include "log/accesslog.h"
-#include "log/mappedfile.h"
+#include "log/io.h"
+#include "log/logupdate.h"
 #include "log/recordclient.h"
 #include "logger/displaytext.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QRegularExpression>
+#include <QStringList>
 
-#include <string_view>
+#include <climits>
+#include <csignal>
 
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
-// Far beyond the recorder's own wait for the lock and its read of a log of
+// Far beyond the service's own wait for the lock and its read of a log of
 // millions of records.
 constexpr int Patience = 60000;
 
-// Where the recorder writes the records: a file in memory rather than a
-// pipe, since a log of a million records is 23 MB, which a pipe would hand
-// over 64 KB at a time.
-class RecordsFile
+// The log is read through a mapping, which faults where the file shrank
+// under it; the logger maps no other file that its user could cut short.
+void logShrank(int)
 {
-public:
-    RecordsFile() : m_fd(::memfd_create("tallix-records", MFD_CLOEXEC)) { }
-    ~RecordsFile()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    RecordsFile(const RecordsFile &) = delete;
-    RecordsFile &operator=(const RecordsFile &) = delete;
-
-    bool isOpen() const { return m_fd >= 0; }
-    // A name under which the recorder's standard output can be opened.
-    QString path() const { return QStringLiteral("/proc/self/fd/%1").arg(m_fd); }
-
-    // What the recorder wrote; false with errno set when it cannot be read.
-    bool contents(std::string_view &text)
-    {
-        struct stat status;
-        if (::fstat(m_fd, &status) != 0 || !m_mapped.map(m_fd, std::size_t(status.st_size)))
-            return false;
-        text = m_mapped.view();
-        return true;
-    }
-
-private:
-    int m_fd;
-    MappedFile m_mapped;
-};
-
-// The recorder's lines without its program name, which means nothing to
-// the person who started the logger.
-QString messageOf(const QByteArray &errors)
-{
-    static const QRegularExpression prefix(QStringLiteral("^tallix-record: "),
-                                           QRegularExpression::MultilineOption);
-    return QString::fromUtf8(errors).remove(prefix).trimmed();
+    static constexpr char Message[] = "Tallix: Il registro degli accessi è stato accorciato da un altro "
+                                      "programma mentre veniva letto; l'accesso potrebbe non essere stato "
+                                      "registrato\n";
+    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, Message, sizeof Message - 1);
+    ::_exit(1);
 }
 
 } // namespace
 
 AccessRecorder::AccessRecorder(Via via, const QString &path) : m_via(via), m_path(path) { }
 
+QString AccessRecorder::logBesideProgram()
+{
+    // Not applicationDirPath(): where /proc/self/exe cannot be resolved, Qt
+    // falls back on argv[0], which whoever starts the logger chooses.
+    char path[PATH_MAX];
+    const ssize_t size = ::readlink("/proc/self/exe", path, sizeof path);
+    if (size <= 0 || size == sizeof path)
+        return {};
+    const QString program = QFile::decodeName(QByteArray(path, size));
+    const qsizetype slash = program.lastIndexOf(u'/');
+    return slash < 0 ? QString() : program.left(slash) + QStringLiteral("/Date.txt");
+}
+
+void AccessRecorder::protectProcess()
+{
+    // The log must never be opened as standard error and warned into.
+    Io::occupyClosedStandardStreams();
+    // For the whole process rather than around the update: a write past the
+    // file-size limit must fail and be cut back, not kill the logger halfway,
+    // and a reader of standard error that went away must not kill it before
+    // it shows what it recorded. Nothing in the logger wants either signal.
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+    // Reported as the service reports it, rather than copying the log to
+    // avoid it: the copy of a long log would double the time of every start
+    // to guard against its own user cutting it while it is read.
+    std::signal(SIGBUS, logShrank);
+    // The record is the system's local time, from /etc/localtime, as the
+    // service's is: a TZ of the caller's must not move it. The window shows
+    // stored times only, so nothing else depends on the zone.
+    qunsetenv("TZ");
+}
+
 bool AccessRecorder::run(const DisplayText &display)
 {
-    return m_via == Via::Service ? askService(display) : runProgram(display);
+    return m_via == Via::Service ? askService(display) : updateInProcess(display);
 }
 
 bool AccessRecorder::askService(const DisplayText &display)
@@ -88,56 +88,26 @@ bool AccessRecorder::askService(const DisplayText &display)
     return true;
 }
 
-bool AccessRecorder::runProgram(const DisplayText &display)
+bool AccessRecorder::updateInProcess(const DisplayText &display)
 {
-    RecordsFile records;
-    if (!records.isOpen()) {
-        m_error = QStringLiteral("Impossibile preparare la lettura dei record: %1; l'accesso non è stato "
-                                 "registrato")
-                      .arg(qt_error_string(errno));
+    if (m_path.isEmpty()) {
+        m_error = QStringLiteral("Impossibile trovare la cartella del programma (/proc non è disponibile): "
+                                 "l'accesso non è stato registrato");
         return false;
     }
-    if (!runRecorder(records.path()))
-        return false;
-    std::string_view text;
-    if (!records.contents(text)) {
-        m_error = QStringLiteral("L'accesso è stato registrato, ma i record precedenti non possono essere "
-                                 "letti: %1")
-                      .arg(qt_error_string(errno));
+    LogUpdate update(QFile::encodeName(m_path).toStdString(), LogUpdate::Reading::Whole);
+    const bool recorded = update.run();
+    QStringList said;
+    for (const std::string &words : {update.notice(), update.damage()}) {
+        if (!words.empty())
+            said << QString::fromStdString(words);
+    }
+    if (!recorded) {
+        said << QString::fromStdString(update.errorString());
+        m_error = said.join(u'\n');
         return false;
     }
-    m_listing = display.listing(AccessLog::parse(text).times);
-    return true;
-}
-
-bool AccessRecorder::runRecorder(const QString &output)
-{
-    QProcess recorder;
-    recorder.setStandardInputFile(QProcess::nullDevice());
-    recorder.setStandardOutputFile(output);
-    recorder.start(m_path, {}, QIODevice::ReadOnly);
-    if (!recorder.waitForStarted()) {
-        m_error = QStringLiteral("Impossibile avviare %1: %2; l'accesso non è stato registrato")
-                      .arg(m_path, recorder.errorString());
-        return false;
-    }
-    if (!recorder.waitForFinished(Patience)) {
-        recorder.kill();
-        recorder.waitForFinished();
-        m_error = QStringLiteral("%1 non ha terminato entro %2 secondi; l'accesso potrebbe non essere "
-                                 "stato registrato")
-                      .arg(m_path)
-                      .arg(Patience / 1000);
-        return false;
-    }
-    const QString said = messageOf(recorder.readAllStandardError());
-    if (recorder.exitStatus() != QProcess::NormalExit || recorder.exitCode() != 0) {
-        m_error = !said.isEmpty() ? said
-                                  : QStringLiteral("%1 è terminato in modo anomalo; l'accesso potrebbe "
-                                                   "non essere stato registrato")
-                                        .arg(m_path);
-        return false;
-    }
-    m_notice = said;
+    m_notice = said.join(u'\n');
+    m_listing = display.listing(update.times());
     return true;
 }

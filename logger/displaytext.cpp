@@ -1,4 +1,5 @@
 #include "logger/displaytext.h"
+#include "log/io.h"
 
 #include <QDate>
 #include <QTime>
@@ -223,6 +224,7 @@ QString DisplayText::listing(const std::vector<AccessTime> &times) const
     // The new characters of a QString are left uninitialised: each is written once.
     out.resize(qsizetype(times.size()) * (m_longest + 2));
     char16_t *const begin = reinterpret_cast<char16_t *>(out.data());
+    Io::prefault(begin, std::size_t(out.size()) * sizeof(char16_t));
     char16_t *to = begin;
     for (AccessTime time : times) {
         to = write(to, time);

@@ -7,8 +7,8 @@
 
 namespace Logger {
 
-Form1::Form1(AccessRecorder::Via via, const QString &recorder, QWidget *parent)
-    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_via(via), m_recorder(recorder)
+Form1::Form1(AccessRecorder::Via via, const QString &path, QWidget *parent)
+    : QWidget(parent), ui(std::make_unique<Ui::Form1>()), Timer1(this), m_via(via), m_path(path)
 {
     ui->setupUi(this);
     ui->Image1->setPixmap(Runtime::picture(QStringLiteral("eye-photo")));
@@ -39,7 +39,7 @@ void Form1::showEvent(QShowEvent *event)
 
 void Form1::Form_Activate()
 {
-    AccessRecorder recorder(m_via, m_recorder);
+    AccessRecorder recorder(m_via, m_path);
     const bool recorded = recorder.run(DisplayText());
     if (!recorder.notice().isEmpty())
         warn(recorder.notice());

@@ -6,6 +6,9 @@
 
 int main(int argc, char *argv[])
 {
+#ifndef TALLIX_RECORDING_SERVICE
+    AccessRecorder::protectProcess();
+#endif
     Runtime::chooseDisplay();
     QApplication app(argc, argv);
     Runtime::identify(app, QStringLiteral("Tallix"), QStringLiteral("tallix"),
@@ -14,8 +17,7 @@ int main(int argc, char *argv[])
 #ifdef TALLIX_RECORDING_SERVICE
     Logger::Form1 form(AccessRecorder::Via::Service, QString::fromLatin1(Protocol::SocketPath));
 #else
-    Logger::Form1 form(AccessRecorder::Via::Program,
-                       QCoreApplication::applicationDirPath() + QStringLiteral("/tallix-record"));
+    Logger::Form1 form(AccessRecorder::Via::InProcess, AccessRecorder::logBesideProgram());
 #endif
     form.show();
     return app.exec();

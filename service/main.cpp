@@ -1,13 +1,12 @@
 // tallix-record: the one program that writes the access log.
 //
-// Started by systemd on its sockets (a system install) it is the recording
-// service, under its own system user: clients ask, it records, the journal
-// says who. Started directly (a private install) it records one access in
-// the Date.txt beside it with its caller's rights. Either way nothing the
-// caller controls (arguments, environment, standard streams, signals) may
-// change what it writes.
+// Started by systemd on its sockets, it is the recording service of a system
+// install, under its own system user: clients ask, it records, the journal
+// says who. Nothing the caller controls (arguments, environment, standard
+// streams, signals) may change what it writes. A private install has no
+// service: its logger updates its own log.
 
-#include "service/recorder.h"
+#include "log/io.h"
 #include "service/server.h"
 
 #include <csignal>
@@ -16,7 +15,6 @@
 #include <initializer_list>
 #include <string_view>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
@@ -41,14 +39,8 @@ void secureProcess()
     // The record is the system's local time, from /etc/localtime.
     ::tzset();
     ::umask(077);
-    // Each open takes the number of a closed standard stream, where it stays,
-    // so that no file of ours is ever written as standard error.
-    int fd;
-    do
-        fd = ::open("/dev/null", O_RDWR);
-    while (fd >= 0 && fd <= STDERR_FILENO);
-    if (fd >= 0)
-        ::close(fd);
+    // No file of ours is ever written as standard error.
+    Io::occupyClosedStandardStreams();
     // A write past the file-size limit must fail and be cut back, not kill
     // the process halfway; a reader that went away must not kill it either;
     // and a terminal must not stop it while it holds the lock.
@@ -72,7 +64,12 @@ int main(int argc, char *[])
     std::free(names);
     const bool activated = sockets > 0 && argc == 1;
     secureProcess();
-    if (activated)
-        return Server(doors, TALLIX_STATE_DIR "/Date.txt", TALLIX_SESSIONS_DIR).run();
-    return Recorder::runDirectly(argc);
+    if (!activated) {
+        static constexpr char Message[] =
+            "tallix-record: funziona solo come servizio di registrazione, avviato da systemd sul suo "
+            "socket (tallix-record.socket)\n";
+        [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, Message, sizeof Message - 1);
+        return 2;
+    }
+    return Server(doors, TALLIX_STATE_DIR "/Date.txt", TALLIX_SESSIONS_DIR).run();
 }

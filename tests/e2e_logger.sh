@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Starts the logger on an X server of its own, without a window manager, and
 # checks its title card and the record it adds.
-# Usage: e2e_logger.sh <tallix> <tallix-record> <screenshot folder>
+# Usage: e2e_logger.sh <tallix> <screenshot folder>
 set -u
 
 tallix=$1
-recorder=$2
-shots=$3
+shots=$2
 
 work=$(mktemp -d)
 xvfb=
@@ -27,7 +26,7 @@ export DISPLAY=$x_display
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 mkdir "$work/app"
-cp "$tallix" "$recorder" "$work/app/" || give_up "cannot copy $tallix and $recorder"
+cp "$tallix" "$work/app/" || give_up "cannot copy $tallix"
 log=$work/app/Date.txt
 printf '#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n' >"$log"
 cp "$log" "$work/before"

@@ -2,14 +2,13 @@
 # Runs both programs natively in a real Wayland compositor (weston, nested in
 # an X server of its own so that xdotool's keys reach its clients), then
 # without any display they can reach.
-# Usage: e2e_wayland.sh TALLIX TALLIX-RECORD VIEWER PASSWORD-FILE SCREENSHOT-DIR
+# Usage: e2e_wayland.sh TALLIX VIEWER PASSWORD-FILE SCREENSHOT-DIR
 set -u
 
 tallix=$1
-recorder=$2
-viewer=$3
-password=$(<"$4")
-shots=$5
+viewer=$2
+password=$(<"$3")
+shots=$4
 
 work=$(mktemp -d)
 xvfb=
@@ -43,7 +42,7 @@ done
 DISPLAY=$x_display xdotool mousemove 400 300
 
 mkdir "$work/app" "$shots" 2>/dev/null
-cp "$tallix" "$recorder" "$work/app/" || give_up "cannot copy the logger"
+cp "$tallix" "$work/app/" || give_up "cannot copy the logger"
 log=$work/app/Date.txt
 : >"$log"
 

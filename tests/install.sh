@@ -51,8 +51,12 @@ DESTDIR=$root cmake --install "$build" >"$tmp/install.log" || { cat "$tmp/instal
 logger=$root$tallix_dir/tallix
 viewer=$root$prefix/$(cache CMAKE_INSTALL_BINDIR "$build")/tallix-vistrel
 check "logger executable in TALLIX_DIR" test -x "$logger"
-check "recorder executable beside the logger" test -x "$root$tallix_dir/tallix-record"
-[ "$(mode "$root$tallix_dir/tallix-record")" = 755 ] || fail "staged recorder mode $(mode "$root$tallix_dir/tallix-record")"
+if [ "$(cache TALLIX_SYSTEM_INSTALL "$build")" = ON ]; then
+    check "recorder executable beside the logger" test -x "$root$tallix_dir/tallix-record"
+    [ "$(mode "$root$tallix_dir/tallix-record")" = 755 ] || fail "staged recorder mode $(mode "$root$tallix_dir/tallix-record")"
+else
+    [ ! -e "$root$tallix_dir/tallix-record" ] || fail "a private install has the recording service's program"
+fi
 check "viewer executable in the bin folder" test -x "$viewer"
 [ ! -e "$root$tallix_dir/Date.txt" ] || fail "a staged install made a log: the package's scripts do"
 [ -z "$(find "$root" -name 'Date.txt*')" ] || fail "a staged install made $(find "$root" -name 'Date.txt*')"

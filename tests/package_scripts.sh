@@ -69,12 +69,12 @@ dpkg_quietly -P tallix
 
 echo "== a failed upgrade from 1.1.0 leaves 1.1.0 recording as before"
 # 1.1.0 as it was laid out: the recorder setgid tallix by dpkg-statoverride,
-# beside the link to a log of that group. Its recorder recorded as this
-# version's does when started directly.
+# beside the link to a log of that group. Its recorder was a setgid program
+# appending to the log with the group's rights, as tee stands in for here.
 userdel tallix
 old=/tmp/tallix-1.1.0
 mkdir -p "$old/DEBIAN" "$old/usr/lib/tallix"
-dpkg-deb --fsys-tarfile "$deb" | tar -C "$old" -x ./usr/lib/tallix/tallix-record
+cp /usr/bin/tee "$old/usr/lib/tallix/tallix-record"
 ln -s "$log" "$old/usr/lib/tallix/Date.txt"
 cat >"$old/DEBIAN/control" <<END
 Package: tallix
@@ -105,7 +105,8 @@ printf 'Package: tallix-blocker\nVersion: 1\nArchitecture: all\nMaintainer: nobo
 dpkg-deb --root-owner-group --build "$blocker" /tmp/tallix-blocker.deb >/dev/null
 dpkg_quietly -i /tmp/tallix-1.1.0.deb /tmp/tallix-blocker.deb
 printf '#2025-03-01 10:00:00#\r\n' >"$log"
-runuser -u tallix-user -- "$logger_dir/tallix-record" >/dev/null || fail "1.1.0 did not record"
+printf '#2025-03-01 10:00:01#\r\n' | runuser -u tallix-user -- "$logger_dir/tallix-record" -a "$logger_dir/Date.txt" >/dev/null ||
+    fail "1.1.0 did not record"
 dpkg -i "$deb" >/tmp/dpkg.log 2>&1 && fail "the upgrade went through a file of another package"
 grep -q 'trying to overwrite' /tmp/dpkg.log || { cat /tmp/dpkg.log; fail "the upgrade failed for another reason"; }
 [ "$(dpkg-query -W -f='${Version} ${Status}' tallix)" = "1.1.0 install ok installed" ] ||
@@ -113,7 +114,8 @@ grep -q 'trying to overwrite' /tmp/dpkg.log || { cat /tmp/dpkg.log; fail "the up
 [ "$(dpkg-statoverride --list "$logger_dir/tallix-record")" = "root tallix 2755 $logger_dir/tallix-record" ] ||
     fail "the failed upgrade left the override $(dpkg-statoverride --list "$logger_dir/tallix-record")"
 [ "$(owner_mode "$log")" = "root:tallix 664" ] || fail "the failed upgrade left the log $(owner_mode "$log")"
-runuser -u tallix-user -- "$logger_dir/tallix-record" >/dev/null || fail "the rolled-back 1.1.0 did not record"
+printf '#2025-03-01 10:00:01#\r\n' | runuser -u tallix-user -- "$logger_dir/tallix-record" -a "$logger_dir/Date.txt" >/dev/null ||
+    fail "the rolled-back 1.1.0 did not record"
 [ "$(records)" -eq 3 ] || fail "1.1.0 recorded $(($(records) - 1)) accesses, not 2"
 
 echo "== the upgrade from 1.1.0 keeps every record"

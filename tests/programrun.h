@@ -82,7 +82,7 @@ inline std::optional<std::vector<AccessTime>> addedRecords(const QByteArray &aft
     return contents.times;
 }
 
-// The system's local time now, as the recorder takes it: from
+// The system's local time now, as the log's writer takes it: from
 // /etc/localtime, whatever this process's TZ says.
 inline AccessTime systemNow()
 {

@@ -32,7 +32,6 @@ private:
 
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_log;
-    QString m_recorder;
     const QByteArray m_earlier = "#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n";
 };
 
@@ -47,9 +46,6 @@ void tst_LoggerForm::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
     m_log = m_dir->filePath(QStringLiteral("Date.txt"));
-    // The recorder writes the Date.txt of its own folder.
-    m_recorder = m_dir->filePath(QStringLiteral("tallix-record"));
-    QVERIFY(QFile::copy(QStringLiteral(TALLIX_RECORDER), m_recorder));
     QFile file(m_log);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(m_earlier);
@@ -65,7 +61,7 @@ QByteArray tst_LoggerForm::readLog() const
 // whatever the log holds.
 void tst_LoggerForm::screenshot()
 {
-    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::InProcess, m_log);
     form.findChild<QTimer *>("Timer1")->stop();
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
@@ -74,7 +70,7 @@ void tst_LoggerForm::screenshot()
 
 void tst_LoggerForm::window()
 {
-    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::InProcess, m_log);
     QCOMPARE(form.windowTitle(), QStringLiteral("Form1"));
     QCOMPARE(form.minimumSize(), form.maximumSize());
 }
@@ -92,7 +88,7 @@ void tst_LoggerForm::captions()
 {
     QFETCH(QString, text);
 
-    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::InProcess, m_log);
     auto *label = form.findChild<QLabel *>(QLatin1String(QTest::currentDataTag()));
     QVERIFY(label);
     QCOMPARE(label->text(), text);
@@ -100,7 +96,7 @@ void tst_LoggerForm::captions()
 
 void tst_LoggerForm::oneAccessPerStartHoweverOftenShownOrActivated()
 {
-    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::InProcess, m_log);
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     for (int i = 0; i < 3; ++i) {
@@ -120,7 +116,7 @@ void tst_LoggerForm::oneAccessPerStartHoweverOftenShownOrActivated()
 
 void tst_LoggerForm::closesByItself()
 {
-    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::InProcess, m_log);
     const auto *timer = form.findChild<QTimer *>("Timer1");
     QVERIFY(timer && timer->isActive());
     QCOMPARE(timer->intervalAsDuration(), std::chrono::milliseconds(1100));
@@ -131,7 +127,7 @@ void tst_LoggerForm::closesByItself()
 
 void tst_LoggerForm::longUpdateStillRecordsBeforeClosing()
 {
-    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::InProcess, m_log);
     form.show();
     // Events wait while the program is busy, as they would behind a slow update:
     // the due tick must not close the card before the access is recorded.
@@ -143,7 +139,7 @@ void tst_LoggerForm::longUpdateStillRecordsBeforeClosing()
 void tst_LoggerForm::failedUpdateClosesWithoutTouchingAnything()
 {
     QFile::remove(m_log);
-    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::InProcess, m_log);
     form.show();
     QTRY_VERIFY(!form.isVisible());
     QVERIFY(!form.findChild<QTimer *>("Timer1")->isActive());
@@ -158,7 +154,7 @@ void tst_LoggerForm::photographAtDoubleScale()
     if (!qEnvironmentVariableIsSet("QT_SCALE_FACTOR"))
         QSKIP("run by loggerform_at_scale_2");
     QCOMPARE(qApp->devicePixelRatio(), 2.0);
-    Logger::Form1 form(AccessRecorder::Via::Program, m_recorder);
+    Logger::Form1 form(AccessRecorder::Via::InProcess, m_log);
     const QImage expected(QStringLiteral(":/pictures/eye-photo@2x.png"));
     const QImage shot = form.findChild<QLabel *>("Image1")->grab().toImage();
     QCOMPARE(shot.size(), QSize(141, 82) * 2);

@@ -1,10 +1,12 @@
 #include "log/accesslog.h"
 #include "tests/programrun.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -23,13 +25,12 @@ const QStringList AsNobody = {QStringLiteral("setpriv"), QStringLiteral("--reuid
                               QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups"),
                               QStringLiteral("--")};
 
-// A copy of the logger and its recorder in a folder of their own, where
-// they record in the Date.txt next to them; a null log leaves it missing.
+// A copy of the logger in a folder of its own, where it records in the
+// Date.txt next to it; a null log leaves it missing.
 QString install(const QTemporaryDir &dir, const QByteArray &log)
 {
     const QString program = dir.filePath(QStringLiteral("tallix"));
-    if (!QFile::copy(QStringLiteral(TALLIX_LOGGER), program)
-        || !QFile::copy(QStringLiteral(TALLIX_RECORDER), dir.filePath(QStringLiteral("tallix-record"))))
+    if (!QFile::copy(QStringLiteral(TALLIX_LOGGER), program))
         return {};
     if (!log.isNull() && !writeFile(dir.filePath(QStringLiteral("Date.txt")), log))
         return {};
@@ -39,6 +40,13 @@ QString install(const QTemporaryDir &dir, const QByteArray &log)
 QStringList entriesOf(const QTemporaryDir &dir)
 {
     return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+bool changed(const QByteArray &path, const struct stat &before)
+{
+    struct stat now;
+    return ::stat(path.constData(), &now) != 0 || now.st_ino != before.st_ino || now.st_size != before.st_size
+        || now.st_mtim.tv_sec != before.st_mtim.tv_sec || now.st_mtim.tv_nsec != before.st_mtim.tv_nsec;
 }
 
 } // namespace
@@ -58,6 +66,11 @@ private slots:
     void failedWriteLeavesLogUnchanged();
     void recordsKeepingOwnerAndMode_data();
     void recordsKeepingOwnerAndMode();
+    void standardStreamsNobodyReads_data();
+    void standardStreamsNobodyReads();
+    void doubleFaultIsRepairedByTheNextAccess();
+    void killedLoggerLeavesOldOrUpdatedLog_data();
+    void killedLoggerLeavesOldOrUpdatedLog();
 };
 
 void tst_LoggerProgram::reportsUnusableLog_data()
@@ -71,10 +84,15 @@ void tst_LoggerProgram::reportsUnusableLog_data()
         << QByteArray("#2002-02-02#\r\n\r\n#2002-02-02 25:61:00#\r\n#17:41:51#\r\n") << 3;
     QTest::newRow("garbage, LF line ends") << QByteArray("#17:41:51#\n#2002-02-03#\n\n\ngarbage\n") << 5;
     QTest::newRow("garbage first, unterminated") << QByteArray("garbage") << 1;
+    QTest::newRow("escape bytes for the terminal")
+        << QByteArray("#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n\x1b]2;pwned\x07\x1b[2J\x9b"
+                      "31m\r\n")
+        << 3;
 }
 
-// A missing log is not made; a damaged one is told, with the line to mend,
-// and the access recorded after what it holds.
+// A missing log is not made; a damaged one is told, with the line to mend
+// and never a byte that drives a terminal, and the access recorded after
+// what it holds.
 void tst_LoggerProgram::reportsUnusableLog()
 {
     QFETCH(QByteArray, log);
@@ -87,6 +105,8 @@ void tst_LoggerProgram::reportsUnusableLog()
 
     const Run run = runProgram(program);
     QVERIFY2(run.errors.contains(QFile::encodeName(logPath)), run.errors.constData());
+    for (const char c : run.errors)
+        QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20, run.errors.toPercentEncoding().constData());
     if (log.isNull()) {
         QCOMPARE(run.exitCode, 1);
         QVERIFY(!QFileInfo::exists(logPath));
@@ -168,6 +188,9 @@ void tst_LoggerProgram::recordsWithoutDisplay_data()
     // nor a time zone far from the system's move it.
     QTest::newRow("unknown platform, far time zone") << QStringList{
         QStringLiteral("QT_QPA_PLATFORM=bogus"), QStringLiteral("TZ=UTC-14"), QStringLiteral("LANG=C")};
+    QTest::newRow("zone of the caller's own, foreign language, no home") << QStringList{
+        QStringLiteral("TZ=XYZ+12"), QStringLiteral("TZDIR=/tmp"), QStringLiteral("LC_ALL=ja_JP.UTF-8"),
+        QStringLiteral("HOME=/nonexistent"), QStringLiteral("QT_PLUGIN_PATH=/tmp")};
 }
 
 void tst_LoggerProgram::recordsWithoutDisplay()
@@ -295,6 +318,103 @@ void tst_LoggerProgram::recordsKeepingOwnerAndMode()
     QCOMPARE(after.st_uid, before.st_uid);
     QCOMPARE(after.st_gid, before.st_gid);
     QCOMPARE(after.st_mode, before.st_mode);
+}
+
+void tst_LoggerProgram::standardStreamsNobodyReads_data()
+{
+    QTest::addColumn<QString>("script");
+
+    // A careless program would open the log as its standard error.
+    QTest::newRow("all closed") << QStringLiteral("exec \"$0\" <&- >&- 2>&-");
+    // Its warning about the damaged line must not kill it before it lists.
+    QTest::newRow("standard error a pipe whose reader is gone")
+        << QStringLiteral("set -o pipefail; \"$0\" 2>&1 >/dev/null | true");
+}
+
+void tst_LoggerProgram::standardStreamsNobodyReads()
+{
+    QFETCH(QString, script);
+
+    const QByteArray log = Canonical + "garbage\r\n";
+    QTemporaryDir dir;
+    const QString program = install(dir, log);
+    QVERIFY(!program.isEmpty());
+
+    const Run run = runProgram(program, {QStringLiteral("bash"), QStringLiteral("-c"), script});
+    QCOMPARE(run.exitCode, 0);
+    const std::optional<std::vector<AccessTime>> added =
+        addedRecords(contentsOf(dir.filePath(QStringLiteral("Date.txt"))), log);
+    QVERIFY(added);
+    QCOMPARE(added->size(), std::size_t(1));
+}
+
+// A short write whose cut-back fails too leaves part of a record behind;
+// it must cost the next access nothing.
+void tst_LoggerProgram::doubleFaultIsRepairedByTheNextAccess()
+{
+    QTemporaryDir dir;
+    const QString program = install(dir, Canonical);
+    QVERIFY(!program.isEmpty());
+    const QString logPath = dir.filePath(QStringLiteral("Date.txt"));
+    QProcessEnvironment faulty = QProcessEnvironment::systemEnvironment();
+    faulty.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(TALLIX_FAULTS));
+    faulty.insert(QStringLiteral("TALLIX_FAULT"), QStringLiteral("torn-write"));
+
+    const Run failed = runProgram(program, {}, faulty);
+    QCOMPARE(failed.exitCode, 1);
+    QVERIFY2(failed.errors.contains("incompleta"), failed.errors.constData());
+    const QByteArray torn = contentsOf(logPath);
+    QVERIFY2(torn.size() > Canonical.size() && !torn.endsWith('\n'), torn.constData());
+
+    const Run repaired = runProgram(program);
+    QVERIFY2(repaired.exitCode == 0, repaired.errors.constData());
+    QVERIFY2(repaired.errors.contains("incompleta"), repaired.errors.constData());
+    const std::optional<std::vector<AccessTime>> added = addedRecords(contentsOf(logPath), Canonical);
+    QVERIFY(added);
+    QCOMPARE(added->size(), std::size_t(1));
+}
+
+void tst_LoggerProgram::killedLoggerLeavesOldOrUpdatedLog_data()
+{
+    QTest::addColumn<QByteArray>("log");
+
+    // Large enough that reading it takes a good part of an update.
+    const QByteArray canonical = QByteArray("#2002-02-02 17:41:51#\r\n").repeated(200'000);
+    QTest::newRow("canonical") << canonical;
+    QTest::newRow("LF line ends") << QByteArray(canonical).replace("\r\n", "\n");
+}
+
+void tst_LoggerProgram::killedLoggerLeavesOldOrUpdatedLog()
+{
+    QFETCH(QByteArray, log);
+
+    QTemporaryDir dir;
+    const QString program = install(dir, log);
+    QVERIFY(!program.isEmpty());
+    const QString logPath = dir.filePath(QStringLiteral("Date.txt"));
+    const QByteArray name = QFile::encodeName(logPath);
+    for (int attempt = 0; attempt < 40; ++attempt) {
+        QVERIFY(writeFile(logPath, log));
+        struct stat written;
+        QCOMPARE(::stat(name.constData(), &written), 0);
+        QProcess process;
+        startProgram(process, program);
+        QVERIFY(process.waitForStarted());
+        // Killed at a random moment of its start and update, or at once when
+        // the log is seen to change, which is when an update that is not
+        // atomic would be torn.
+        const QDeadlineTimer deadline(QRandomGenerator::global()->bounded(300));
+        while (!deadline.hasExpired() && !changed(name, written)) { }
+        process.kill();
+        QVERIFY(process.waitForFinished());
+
+        const QByteArray after = contentsOf(logPath);
+        if (after != log) {
+            const std::optional<std::vector<AccessTime>> added = addedRecords(after, log);
+            QVERIFY2(added && added->size() == 1,
+                     qPrintable(QStringLiteral("attempt %1: %2 bytes").arg(attempt).arg(after.size())));
+        }
+    }
 }
 
 QTEST_MAIN(tst_LoggerProgram)

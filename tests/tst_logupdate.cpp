@@ -1,3 +1,4 @@
+#include "log/accesslog.h"
 #include "log/logupdate.h"
 
 #include <QDir>
@@ -63,7 +64,7 @@ const char *said(const LogUpdate &update)
     return update.errorString().c_str();
 }
 
-// A writer that holds the lock beside the log, as another recorder does.
+// A writer that holds the lock beside the log, as another logger does.
 int lockBeside(const QString &log)
 {
     const int fd = ::open(QFile::encodeName(log + QStringLiteral(".lock")).constData(),
@@ -130,7 +131,7 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers_data()
         << QByteArray("garbage\r\n#2026-12-0") << QByteArray("garbage\r\n") << true << 1;
 }
 
-// The service's first access checks the log as the private recorder's
+// The service's first access checks the log as the private logger's
 // does; only the private one hands the records over.
 void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
 {
@@ -144,8 +145,10 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
         QVERIFY2(update.run(clock()), said(update));
         QCOMPARE(read(m_path), kept + m_nowRecord);
         QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
-        if (reading == LogUpdate::Reading::Whole)
+        if (reading == LogUpdate::Reading::Whole) {
             QCOMPARE(fromStd(update.records()), torn ? kept : before);
+            QVERIFY(update.times() == AccessLog::parse(update.records()).times);
+        }
         QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
         QCOMPARE(update.damage().find("riga " + std::to_string(badLine) + ":") != std::string::npos,
                  badLine > 0);
