@@ -5,12 +5,14 @@
 //   tallix-bench                 the private path: the update in the logger's
 //                                own process
 //   tallix-bench --service LOG   the recording service of this machine, whose log
-//                                LOG it refills for each size: as root, on a
-//                                throwaway system only
+//                                LOG it refills for each size, 10^3 to 10^7
+//                                records: its time per access, and logins that
+//                                come at once; as root, on a throwaway system only
 
 #include "log/accesslog.h"
 #include "log/io.h"
 #include "log/protocol.h"
+#include "log/recordclient.h"
 #include "logger/accessrecorder.h"
 #include "logger/displaytext.h"
 #include "viewer/gate/passwordgate.h"
@@ -21,7 +23,10 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -68,11 +73,11 @@ double copyWithSync(const QString &from, const QString &to)
     return clock.nsecsElapsed() / 1e6;
 }
 
-double update(AccessRecorder::Via via, const QString &path, QString &text1)
+double update(const QString &path, QString &text1)
 {
     QElapsedTimer clock;
     clock.start();
-    AccessRecorder run(via, path);
+    AccessRecorder run(AccessRecorder::Via::InProcess, path);
     if (!run.run(DisplayText()))
         qFatal("%s", qPrintable(run.errorString()));
     text1 += run.listing();
@@ -99,35 +104,65 @@ void timeTheGate()
     std::printf("password gate: %.1f ms\n", median(answers));
 }
 
+// The service's own time per access at each size, and how long logins that
+// come at once wait: asked on PAM's door, which no cap slows and where no
+// listing is built. The first access after the log was rewritten reads it
+// once, whole; the others must cost the same whatever its length.
+void timeTheService(const QString &logPath)
+{
+    const std::string log = QFile::encodeName(logPath).toStdString();
+    const std::string login = std::string(Protocol::LoginRequest) + "\troot\ttallix-bench\t\t";
+    const auto ask = [&] {
+        QElapsedTimer clock;
+        clock.start();
+        RecordClient client(Protocol::LoginSocketPath, log);
+        if (!client.request(login, std::chrono::seconds(60)))
+            qFatal("%s", client.errorString().c_str());
+        return clock.nsecsElapsed() / 1e6;
+    };
+    std::printf("the recording service, %s\n", Protocol::LoginSocketPath);
+    for (int records : {1000, 10000, 100000, 1000000, 10000000}) {
+        writeLog(logPath, records);
+        const double first = ask();
+        QList<double> accesses;
+        for (int round = 0; round < 20; ++round)
+            accesses << ask();
+        std::printf("%d records: %.2f ms per access (median of 20), the first %.1f ms\n", records,
+                    median(accesses), first);
+        if (records != 10000 && records != 1000000)
+            continue;
+        for (int together : {1, 8, 32}) {
+            QList<double> waits(together);
+            std::vector<std::thread> logins;
+            for (int i = 0; i < together; ++i)
+                logins.emplace_back([&, i] { waits[i] = ask(); });
+            for (std::thread &thread : logins)
+                thread.join();
+            std::printf("  %d logins at once: median %.1f ms, max %.1f ms\n", together, median(waits),
+                        *std::max_element(waits.begin(), waits.end()));
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && qstrcmp(argv[1], "--service") == 0) {
+        timeTheService(QString::fromLocal8Bit(argv[2]));
+        return 0;
+    }
     QTemporaryDir dir;
     const QString copy = dir.filePath(QStringLiteral("copy.txt"));
-    const bool service = argc == 3 && qstrcmp(argv[1], "--service") == 0;
-    QString log;
-    QString target;
-    AccessRecorder::Via via;
-    if (service) {
-        log = QString::fromLocal8Bit(argv[2]);
-        target = QString::fromLatin1(Protocol::SocketPath);
-        via = AccessRecorder::Via::Service;
-        std::printf("the recording service, %s\n", Protocol::SocketPath);
-    } else {
-        log = dir.filePath(QStringLiteral("Date.txt"));
-        target = log;
-        via = AccessRecorder::Via::InProcess;
-        std::printf("the update in process, as a private install does it\n");
-    }
-
+    const QString log = dir.filePath(QStringLiteral("Date.txt"));
+    std::printf("the update in process, as a private install does it\n");
     for (int records : {1000, 10000, 100000, 1000000}) {
         writeLog(log, records);
         QList<double> updates, copies;
         for (int round = 0; round < Rounds; ++round) {
             QString text1;
-            updates << update(via, target, text1);
+            updates << update(log, text1);
             copies << copyWithSync(log, copy);
         }
         const double updateMs = median(updates);
@@ -135,8 +170,7 @@ int main(int argc, char *argv[])
         std::printf("%d records: update %.1f ms, copy %.1f ms, ratio %.2f\n", records, updateMs, copyMs,
                     updateMs / copyMs);
     }
-    if (!service)
-        timeTheGate();
+    timeTheGate();
     struct rusage usage;
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("peak memory: %ld MiB\n", usage.ru_maxrss / 1024);
