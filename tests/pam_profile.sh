@@ -154,6 +154,14 @@ echo "an ssh session with a frozen service opened in $took ms"
 [ "$took" -lt 3000 ] || fail "a frozen service held the session $took ms"
 systemctl kill --signal=KILL tallix-record.service
 
+echo "== pam-session run by a user speaks for nobody"
+mark=$(date +%s)
+before=$(records)
+runuser -u tallix-user -- env PAM_TYPE=open_session PAM_SERVICE=sshd PAM_USER=root /usr/lib/tallix/pam-session
+sleep 0.5
+[ "$(records)" -eq "$before" ] || fail "a user's pam-session recorded an access"
+[ -z "$(journalctl -q --since "@$mark" -t tallix TALLIX_USER=root)" ] || fail "a user's pam-session wrote to the journal"
+
 echo "== gone with the package"
 for service in $interactive $noninteractive; do
     rm -f "/etc/pam.d/$service"
