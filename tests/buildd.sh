@@ -31,7 +31,7 @@ fi
 mkdir -p "$cache" "$archives/partial" "$out"
 if [ -z "$(find "$base" -mmin -1440 2>/dev/null)" ]; then
     echo "buildd: a fresh bookworm buildd chroot"
-    mmdebstrap --quiet --variant=buildd \
+    mmdebstrap --quiet --variant=buildd --aptopt='Acquire::Retries "3"' \
         --customize-hook='chroot "$1" useradd --create-home --shell /bin/sh builder' \
         bookworm "$cache/new.tar" "deb $mirror bookworm main" "deb $mirror bookworm-updates main" \
         "deb $mirror-security bookworm-security main"
@@ -74,8 +74,9 @@ in_chroot() {
 
 echo "buildd: the Build-Depends of $name"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
-command=(sh -c "apt-get -q update && apt-get -q -y upgrade &&
-    apt-get -q -y --no-install-recommends build-dep $inside && apt-get clean")
+# A mirror that stumbles once is asked again.
+command=(sh -c "apt-get -q -o Acquire::Retries=3 update && apt-get -q -y -o Acquire::Retries=3 upgrade &&
+    apt-get -q -y -o Acquire::Retries=3 --no-install-recommends build-dep $inside && apt-get clean")
 mount --bind "$archives" "$root/var/cache/apt/archives"
 in_chroot >"$out/build-dep.log" 2>&1 || { umount "$root/var/cache/apt/archives"; tail -n 30 "$out/build-dep.log"; exit 1; }
 umount "$root/var/cache/apt/archives"
