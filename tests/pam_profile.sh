@@ -155,12 +155,14 @@ echo "an ssh session with a frozen service opened in $took ms"
 systemctl kill --signal=KILL tallix-record.service
 
 echo "== pam-session run by a user speaks for nobody"
+# The journal, not the log's length: the service killed above still records
+# the login it held when it starts again.
 mark=$(date +%s)
-before=$(records)
 runuser -u tallix-user -- env PAM_TYPE=open_session PAM_SERVICE=sshd PAM_USER=root /usr/lib/tallix/pam-session
 sleep 0.5
-[ "$(records)" -eq "$before" ] || fail "a user's pam-session recorded an access"
-[ -z "$(journalctl -q --since "@$mark" -t tallix TALLIX_USER=root)" ] || fail "a user's pam-session wrote to the journal"
+journalctl --sync
+said=$(journalctl -q --since "@$mark" TALLIX_USER=root)
+[ -z "$said" ] || fail "a user's pam-session spoke for root: $said"
 
 echo "== gone with the package"
 for service in $interactive $noninteractive; do
