@@ -28,13 +28,27 @@ void recorded(const Access &access, std::string_view record)
                     access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
 }
 
-void refused(const Access &access, std::string_view reason)
+namespace {
+
+void notRecorded(const Access &access, std::string_view reason, int priority)
 {
     const std::string message = "Accesso di " + who(access) + " non registrato: " + std::string(reason);
     sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
-                    LOG_WARNING, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s",
+                    priority, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s",
                     access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",
                     access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
+}
+
+} // namespace
+
+void refused(const Access &access, std::string_view reason)
+{
+    notRecorded(access, reason, LOG_WARNING);
+}
+
+void lost(const Access &access, std::string_view reason)
+{
+    notRecorded(access, reason, LOG_ERR);
 }
 
 void warning(const Access &access, std::string_view found)

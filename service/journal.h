@@ -20,6 +20,10 @@ struct Access
 void recorded(const Access &access, std::string_view record);
 // Not recorded: refused or failed, and why.
 void refused(const Access &access, std::string_view reason);
+// Not recorded though nothing was wrong with the request (the log could not
+// be written): an error, each one told, since the journal then holds the
+// only trace of that access.
+void lost(const Access &access, std::string_view reason);
 // Something wrong with the log that an access found: a damaged line, a torn
 // last line dropped.
 void warning(const Access &access, std::string_view found);

@@ -214,7 +214,10 @@ void Server::report(Admission::Refusal kind, const Journal::Access &access, uid_
 void Server::refuse(Connection &connection, Admission::Refusal kind, const Journal::Access &access,
                     const std::string &reason)
 {
-    report(kind, access, connection.person, reason);
+    if (kind == Admission::Refusal::Failed)
+        Journal::lost(access, reason);
+    else
+        report(kind, access, connection.person, reason);
     reply(connection, Protocol::Error,
           kind == Admission::Refusal::Failed ? reason : "Accesso non registrato: " + reason);
 }
