@@ -27,8 +27,16 @@ needles = {password.encode(encoding)
            for encoding in ("utf-8", "utf-16-le", "utf-16-be", "utf-32-le", "utf-32-be")}
 skip = os.path.realpath(password_file)
 
-def files(root, wanted):
-    for folder, _, names in os.walk(root):
+def cmake_folders(folder, subfolders):
+    # CMake's own folders only: the tests keep chroots, staged installs and
+    # other builds under the build tree too, and fill and empty them meanwhile.
+    if "CMakeFiles" not in folder.split(os.sep):
+        subfolders[:] = [sub for sub in subfolders if sub == "CMakeFiles"
+                         or os.path.isdir(os.path.join(folder, sub, "CMakeFiles"))]
+
+def files(root, wanted, prune=lambda folder, subfolders: None):
+    for folder, subfolders, names in os.walk(root):
+        prune(folder, subfolders)
         for name in names:
             path = os.path.join(folder, name)
             if os.path.isfile(path) and not os.path.islink(path) \
@@ -41,7 +49,7 @@ def is_build_output(path):
     with open(path, "rb") as f:
         return f.read(4) == b"\x7fELF"
 
-candidates = set(files(build_dir, is_build_output))
+candidates = set(files(build_dir, is_build_output, cmake_folders))
 if install_dir:
     candidates.update(files(install_dir, lambda path: True))
 
