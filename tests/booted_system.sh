@@ -19,6 +19,11 @@ inside_root() {
     mount --rbind /dev "$work/root/dev"
     mount -t proc proc "$work/root/proc"
     mount -t tmpfs tmpfs "$work/root/run"
+    # A machine that can suspend but never sleeps: logind and systemd-sleep
+    # take their whole path to a wake, and the write of "mem" lands here.
+    mount -t sysfs sysfs "$work/root/sys"
+    mount -t tmpfs -o size=64k,mode=0755 tmpfs "$work/root/sys/power"
+    echo "freeze mem" >"$work/root/sys/power/state"
     # What the tests that add users and packages check before they do.
     touch "$work/root/etc/tallix-throwaway-root"
     # Booting empties /tmp, where the checkout under test may lie.
