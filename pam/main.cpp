@@ -8,13 +8,13 @@
 // when the service broke off), never prints to the user's terminal and
 // always lets the session open: what goes wrong goes to the journal.
 
+#include "log/people.h"
 #include "log/protocol.h"
 #include "log/recordclient.h"
 
 #include <array>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <string_view>
 
@@ -37,20 +37,6 @@ std::string_view variable(const char *name)
     return value ? value : "";
 }
 
-// The first uid of a person's account, as useradd takes it.
-uid_t firstPersonUid()
-{
-    std::ifstream definitions("/etc/login.defs");
-    std::string key;
-    while (definitions >> key) {
-        uid_t uid;
-        if (key == "UID_MIN" && definitions >> uid)
-            return uid;
-        definitions.ignore(1 << 16, '\n');
-    }
-    return 1000;
-}
-
 bool isPerson(std::string_view user)
 {
     const std::string name(user);
@@ -59,7 +45,7 @@ bool isPerson(std::string_view user)
     char buffer[4096];
     if (::getpwnam_r(name.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
         return false;
-    return found->pw_uid == 0 || found->pw_uid >= firstPersonUid();
+    return People::isPerson(found->pw_uid);
 }
 
 // logind's class of the session, or what the display manager asked for
