@@ -25,7 +25,8 @@ void recorded(const Access &access, std::string_view record)
                     "PRIORITY=%d", LOG_NOTICE, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv,
                     "TALLIX_RECORD=%.*s", int(record.size()), record.data(), "TALLIX_USER=%s",
                     access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",
-                    access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
+                    access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), "TALLIX_SESSION=%s",
+                    access.session.c_str(), nullptr);
 }
 
 namespace {
@@ -36,7 +37,8 @@ void notRecorded(const Access &access, std::string_view reason, int priority)
     sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
                     priority, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s",
                     access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",
-                    access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), nullptr);
+                    access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), "TALLIX_SESSION=%s",
+                    access.session.c_str(), nullptr);
 }
 
 } // namespace
@@ -57,7 +59,13 @@ void warning(const Access &access, std::string_view found)
     sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_WARNING, "SYSLOG_IDENTIFIER=tallix",
                     "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s", access.user.c_str(), "TALLIX_UID=%u",
                     unsigned(access.uid), "TALLIX_SOURCE=%s", access.source.c_str(), "TALLIX_TTY=%s",
-                    access.tty.c_str(), nullptr);
+                    access.tty.c_str(), "TALLIX_SESSION=%s", access.session.c_str(), nullptr);
+}
+
+void note(std::string_view message, int priority)
+{
+    sd_journal_send("MESSAGE=%.*s", int(message.size()), message.data(), "PRIORITY=%d", priority,
+                    "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, nullptr);
 }
 
 } // namespace Journal

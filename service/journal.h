@@ -13,8 +13,9 @@ struct Access
 {
     uid_t uid = 0;
     std::string user;
-    std::string source; // "logger", "console", "ssh"...
+    std::string source; // "logger", "console", "ssh", "unlock", "wake"...
     std::string tty;
+    std::string session; // logind's, when known
 };
 
 void recorded(const Access &access, std::string_view record);
@@ -27,5 +28,8 @@ void lost(const Access &access, std::string_view reason);
 // Something wrong with the log that an access found: a damaged line, a torn
 // last line dropped.
 void warning(const Access &access, std::string_view found);
+
+// The service's own state, not an access: what it cannot count, and why.
+void note(std::string_view message, int priority);
 
 } // namespace Journal

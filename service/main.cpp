@@ -7,15 +7,21 @@
 // service: its logger updates its own log.
 
 #include "log/io.h"
+#include "service/journal.h"
+#include "service/logind.h"
 #include "service/server.h"
+#include "service/settings.h"
 
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <initializer_list>
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include <sys/stat.h>
+#include <syslog.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
@@ -71,5 +77,15 @@ int main(int argc, char *[])
         [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, Message, sizeof Message - 1);
         return 2;
     }
-    return Server(doors, TALLIX_STATE_DIR "/Date.txt", TALLIX_SESSIONS_DIR).run();
+    const Settings settings = Settings::read(TALLIX_SETTINGS_FILE);
+    for (const std::string &problem : settings.problems)
+        Journal::note(problem, LOG_WARNING);
+    Server server(doors, TALLIX_STATE_DIR "/Date.txt", TALLIX_SESSIONS_DIR);
+    // Nothing to follow when the administrator counts neither.
+    std::optional<Logind> logind;
+    if (settings.counted.unlocks || settings.counted.wakes) {
+        logind.emplace(settings.counted);
+        server.follow(*logind);
+    }
+    return server.run();
 }

@@ -95,6 +95,11 @@ Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t 
     }
 }
 
+void Server::follow(Logind &logind)
+{
+    m_logind = &logind;
+}
+
 int Server::run()
 {
     while (turn(std::chrono::milliseconds(-1))) { }
@@ -111,6 +116,10 @@ bool Server::turn(std::chrono::milliseconds wait)
             watched.push_back({connection.fd, short(connection.answered ? POLLOUT : POLLIN), 0});
             next = std::min(next, connection.deadline);
         }
+    }
+    if (m_logind) {
+        watched.push_back({m_logind->fd(), m_logind->events(), 0});
+        next = std::min(next, m_logind->deadline().value_or(Clock::time_point::max()));
     }
     int timeout = int(wait.count());
     if (next != Clock::time_point::max()) {
@@ -134,6 +143,10 @@ bool Server::turn(std::chrono::milliseconds wait)
             && ((listener.revents & (POLLERR | POLLNVAL))
                 || ((listener.revents & POLLIN) && !acceptWaiting(*door))))
             return false;
+    }
+    if (m_logind) {
+        for (const Logind::Return &found : m_logind->process(Clock::now()))
+            cameBack(found);
     }
     return true;
 }
@@ -187,7 +200,7 @@ bool Server::acceptWaiting(Door &door)
             [[maybe_unused]] const ssize_t sent =
                 ::send(fd, said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::close(fd);
-            report(*refusal, {connection.person, nameOf(connection.person), "unknown", {}}, connection.person,
+            report(*refusal, {connection.person, nameOf(connection.person), "unknown", {}, {}}, connection.person,
                    reason);
             continue;
         }
@@ -214,12 +227,8 @@ void Server::report(Admission::Refusal kind, const Journal::Access &access, uid_
 void Server::refuse(Connection &connection, Admission::Refusal kind, const Journal::Access &access,
                     const std::string &reason)
 {
-    if (kind == Admission::Refusal::Failed)
-        Journal::lost(access, reason);
-    else
-        report(kind, access, connection.person, reason);
-    reply(connection, Protocol::Error,
-          kind == Admission::Refusal::Failed ? reason : "Accesso non registrato: " + reason);
+    report(kind, access, connection.person, reason);
+    reply(connection, Protocol::Error, "Accesso non registrato: " + reason);
 }
 
 void Server::receive(Door &door, Connection &connection)
@@ -238,14 +247,14 @@ void Server::receive(Door &door, Connection &connection)
         answer(door, connection, std::string_view(connection.request).substr(0, end));
     else if (connection.request.size() >= Protocol::MaxRequest)
         refuse(connection, Admission::Refusal::Invalid,
-               {connection.person, nameOf(connection.person), "unknown", {}},
+               {connection.person, nameOf(connection.person), "unknown", {}, connection.session},
                "richiesta non valida, troppo lunga");
 }
 
 void Server::answer(Door &door, Connection &connection, std::string_view line)
 {
     const std::optional<Request> request = Request::parse(line);
-    Journal::Access access{connection.uid, nameOf(connection.uid), "unknown", {}};
+    Journal::Access access{connection.uid, nameOf(connection.uid), "unknown", {}, connection.session};
     if (!request) {
         refuse(connection, Admission::Refusal::Invalid, access, "richiesta non valida");
         return;
@@ -280,6 +289,7 @@ bool Server::admitLogin(Connection &connection, const Request &request, Journal:
 {
     const std::optional<uid_t> uid = uidOf(request.user);
     access.user = request.user;
+    access.session = request.session;
     access.uid = uid.value_or(uid_t(-1));
     if (!uid) {
         refuse(connection, Admission::Refusal::UnknownUser, access, "utente sconosciuto");
@@ -293,6 +303,22 @@ bool Server::admitLogin(Connection &connection, const Request &request, Journal:
 
 void Server::record(Connection &connection, const Request &request, const Journal::Access &access)
 {
+    if (!write(access, request.kind == Request::Kind::Login ? access.uid : connection.person)) {
+        reply(connection, Protocol::Error, m_update.errorString());
+        return;
+    }
+    // PAM lists nothing: the login's own step has no use for the records.
+    if (request.kind == Request::Kind::Login)
+        m_marks.mark(request.session, access.uid, m_update.recordOffset());
+    sendRecords(connection, request.kind == Request::Kind::Login ? 0 : m_update.recordOffset(),
+                m_update.notice());
+}
+
+// Appends the access to the log and tells the journal; false when the log
+// could not take it, which the journal tells as an error: it then holds the
+// only trace of that access.
+bool Server::write(const Journal::Access &access, uid_t person)
+{
     const bool recorded = m_update.run();
     // Told once, at the access that found it: the update reads the log again
     // only where someone else changed it.
@@ -301,15 +327,27 @@ void Server::record(Connection &connection, const Request &request, const Journa
             Journal::warning(access, found);
     }
     if (!recorded) {
-        refuse(connection, Admission::Refusal::Failed, access, m_update.errorString());
-        return;
+        Journal::lost(access, m_update.errorString());
+        return false;
     }
     Journal::recorded(access, m_update.record());
-    // PAM lists nothing: the login's own step has no use for the records.
-    if (request.kind == Request::Kind::Login)
-        m_marks.mark(request.session, access.uid, m_update.recordOffset());
-    sendRecords(connection, request.kind == Request::Kind::Login ? 0 : m_update.recordOffset(),
-                m_update.notice());
+    if (m_logind)
+        m_logind->recorded(person);
+    return true;
+}
+
+// An unlock or a wake: an access of the session's owner, within the same
+// share of accesses as a logger start.
+void Server::cameBack(const Logind::Return &found)
+{
+    const Journal::Access access{found.uid, nameOf(found.uid), found.source, {}, found.session};
+    if (!m_admission.mayRecord(found.uid)) {
+        report(Admission::Refusal::Accesses, access, found.uid,
+               "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
+                   + " accessi in un minuto dallo stesso utente");
+        return;
+    }
+    write(access, found.uid);
 }
 
 // The first logger of a session whose login PAM recorded is that login:

@@ -3,6 +3,7 @@
 #include "log/logupdate.h"
 #include "service/admission.h"
 #include "service/journal.h"
+#include "service/logind.h"
 #include "service/sessionmarks.h"
 
 #include <chrono>
@@ -32,6 +33,9 @@ public:
     // 'loginCaller' is the one uid the login door serves: root, which only a
     // test replaces.
     Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller = 0);
+
+    // Counts the returns that logind tells of, too: unlocks and wakes.
+    void follow(Logind &logind);
 
     // Serves until a listening socket fails; returns the exit status.
     int run();
@@ -68,6 +72,8 @@ private:
     void answer(Door &door, Connection &connection, std::string_view line);
     bool admitLogin(Connection &connection, const Request &request, Journal::Access &access);
     void record(Connection &connection, const Request &request, const Journal::Access &access);
+    bool write(const Journal::Access &access, uid_t person);
+    void cameBack(const Logind::Return &found);
     bool answerAsLogin(Connection &connection);
     void sendRecords(Connection &connection, std::size_t bytes, std::string_view notice);
     void close(Connection &connection);
@@ -86,4 +92,5 @@ private:
     LogUpdate m_update;
     Admission m_admission;
     SessionMarks m_marks;
+    Logind *m_logind = nullptr;
 };

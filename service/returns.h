@@ -1,0 +1,61 @@
+#pragma once
+
+#include <chrono>
+#include <optional>
+#include <set>
+#include <string>
+
+#include <sys/types.h>
+
+// When a person comes back to a computer that stayed on: the unlock of a
+// locked session, or a wake into a session nobody has to unlock. One return
+// is one access: the two signals of one unlock count once, and a wake into
+// a session that the desktop locks counts at its unlock, never twice.
+class Returns
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // What the administrator counts besides logins and logger starts.
+    struct Counted
+    {
+        bool unlocks = true;
+        bool wakes = true;
+    };
+
+    // The time a desktop has after a wake to lock the screen or show its
+    // greeter: light-locker takes one or two seconds.
+    static constexpr std::chrono::seconds WakeDelay{5};
+
+    explicit Returns(Counted counted);
+
+    const Counted &counted() const { return m_counted; }
+
+    // A session was locked: logind's Lock signal, or its LockedHint set.
+    void locked(const std::string &session);
+    // Its Unlock signal, or LockedHint cleared: true when that is a return
+    // to count.
+    bool unlocked(const std::string &session);
+    bool isLocked(const std::string &session) const;
+    void ended(const std::string &session);
+
+    void sleeping();
+    void woke(Clock::time_point now);
+    // Someone's access was recorded: if it was this person's return, the
+    // wake's look must not count it again.
+    void recorded(uid_t person);
+    // When the wake's look at the seat is due.
+    std::optional<Clock::time_point> wakeDue() const;
+    // True once, when the look is due at 'now': the caller then finds the
+    // seat's active session and asks wakeCounts().
+    bool takeWake(Clock::time_point now);
+    // Whether a wake into this session of 'person' is the return.
+    bool wakeCounts(const std::string &session, uid_t person) const;
+
+private:
+    Counted m_counted;
+    std::set<std::string> m_locked;
+    std::optional<Clock::time_point> m_wakeDue;
+    // Whose accesses came since the last wake.
+    std::set<uid_t> m_recordedSinceWake;
+};

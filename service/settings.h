@@ -1,0 +1,18 @@
+#pragma once
+
+#include "service/returns.h"
+
+#include <string>
+#include <vector>
+
+// The administrator's choices, from the service's configuration file:
+// whether unlocks and wakes count. Logins and logger starts always do. A
+// missing file leaves the defaults; a line that cannot be read is told and
+// leaves its setting as it was, so that a typo never stops a count.
+struct Settings
+{
+    Returns::Counted counted;
+    std::vector<std::string> problems;
+
+    static Settings read(const std::string &path);
+};
