@@ -24,8 +24,9 @@ public:
     };
 
     // The time a desktop has after a wake to lock the screen or show its
-    // greeter: light-locker takes one or two seconds.
-    static constexpr std::chrono::seconds WakeDelay{5};
+    // greeter: LightDM shows light-locker's about two seconds after the
+    // wake, later on a busy machine.
+    static constexpr std::chrono::seconds WakeDelay{8};
 
     explicit Returns(Counted counted);
 

@@ -1,0 +1,197 @@
+#!/usr/bin/env bash
+# Unlocks and wakes as accesses, with the real logind of the booted
+# throwaway system (see booted_system.sh): sessions of real users on seat0,
+# their LockedHint and logind's Lock and Unlock, a suspend that runs
+# logind's and systemd-sleep's whole path over a stand-in /sys/power.
+# Usage: returns.sh    (as root, inside the booted system, package installed)
+set -uo pipefail
+
+tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$tests/helpers.sh"
+require_throwaway_root returns
+
+log=/var/lib/tallix/Date.txt
+settings=/etc/tallix/record.conf
+recorded_id=f91763fc1afb493ca8572020c6efd366
+refused_id=85f5635bcada43f88d0347d462c227b0
+
+useradd --create-home --shell /bin/bash ret-alice || exit 1
+useradd --create-home --shell /bin/bash ret-bob || exit 1
+useradd --create-home --shell /bin/bash ret-carol || exit 1
+useradd --create-home --shell /bin/bash ret-dave || exit 1
+useradd --system --create-home --shell /bin/bash ret-system || exit 1
+
+records() { grep -c '' "$log"; }
+# Sessions on seat0, each on a VT of its own behind the one in front, or on
+# the one in front (the VT that is active now, if the machine has VTs).
+front_vt() { sed -n 's/^tty//p' /sys/class/tty/tty0/active 2>/dev/null; }
+next_vt=40
+sessions=()
+# Opens a session of USER on seat0 that lasts until the test ends, as a
+# display manager would ($class: user unless set), on VT (one behind unless
+# given); its id in $opened.
+open_session() {
+    local user=$1 vt=${2-$((next_vt++))} id
+    [ -n "$(front_vt)" ] || vt=""
+    # Its standard input stays open, and nothing holds the test's output.
+    (exec -a returns-session-input sleep 900 2>/dev/null) | env XDG_SEAT=seat0 ${vt:+XDG_VTNR=$vt} XDG_SESSION_TYPE=x11 XDG_SESSION_CLASS=${class:-user} \
+        setsid script -qec "login -p -f $user" /dev/null >/dev/null 2>&1 &
+    for _ in $(seq 100); do
+        id=$(loginctl list-sessions --no-legend |
+             awk -v user="$user" -v known=" ${sessions[*]} " '$3 == user && index(known, " " $1 " ") == 0 { print $1 }')
+        # The login's own record follows the session's registration.
+        [ -n "$id" ] && { sleep 1; sessions+=("$id"); opened=$id; return; }
+        sleep 0.1
+    done
+    give_up "no session of $user"
+}
+path_of() { echo "/org/freedesktop/login1/session/_3$1"; }
+# The session's owner sets its LockedHint, as GNOME and KDE do.
+hint() { runuser -u "$(loginctl show-session -P Name "$1")" -- busctl call org.freedesktop.login1 "$(path_of "$1")" \
+             org.freedesktop.login1.Session SetLockedHint b "$2"; }
+# Waits a little for the service, which hears logind a moment later.
+added_since() {
+    local before=$1 expected=$2
+    for _ in $(seq 150); do
+        [ "$(records)" -ge $((before + expected)) ] && break
+        sleep 0.1
+    done
+    sleep 0.3
+    echo $(($(records) - before))
+}
+expect() {    # WHAT BEFORE ADDED
+    local added
+    added=$(added_since "$2" "$3")
+    [ "$added" -eq "$3" ] || fail "$1 added $added records, not $3"
+}
+last_source() { journalctl -q -o export MESSAGE_ID=$recorded_id -n 1 | sed -n "s/^$1=//p"; }
+wake() { systemctl suspend || fail "systemctl suspend failed"; }
+wake_delay=8
+
+echo "== the service runs from boot, and hears logind"
+systemctl is-enabled --quiet tallix-record.service || fail "the service is not enabled at boot"
+systemctl is-active --quiet tallix-record.service || fail "the service is not running"
+open_session ret-alice "$(front_vt)" && alice=$opened
+open_session ret-bob && bob=$opened
+open_session ret-carol && carol=$opened
+
+echo "== an unlock is an access of the session's owner, once"
+before=$(records)
+hint "$alice" true
+expect "locking the screen" "$before" 0
+hint "$alice" false
+expect "LockedHint true then false" "$before" 1
+[ "$(last_source TALLIX_SOURCE)" = unlock ] || fail "the unlock is not named unlock in the journal"
+[ "$(last_source TALLIX_SESSION)" = "$alice" ] || fail "the unlock does not name session $alice"
+[ "$(last_source TALLIX_USER)" = ret-alice ] || fail "the unlock is not ret-alice's"
+before=$(records)
+runuser -u ret-alice -- loginctl lock-session "$alice"
+runuser -u ret-alice -- loginctl unlock-session "$alice"
+expect "loginctl lock-session, unlock-session" "$before" 1
+before=$(records)
+hint "$alice" true
+loginctl lock-session "$alice"
+loginctl unlock-session "$alice"
+hint "$alice" false
+expect "the two signals of one unlock" "$before" 1
+before=$(records)
+hint "$alice" false
+loginctl unlock-session "$alice"
+expect "an unlock of a session that was not locked" "$before" 0
+
+echo "== nobody can unlock someone else's session for them"
+hint "$alice" true
+before=$(records)
+service=$(busctl --system list --no-legend | awk '$4 == "tallix" && $6 == "tallix-record.service" { print $1 }')
+[ -n "$service" ] || fail "the service has no connection to the system bus"
+runuser -u ret-bob -- busctl emit --destination="$service" "$(path_of "$alice")" org.freedesktop.login1.Session Unlock
+runuser -u ret-bob -- busctl emit --destination="$service" "$(path_of "$alice")" org.freedesktop.DBus.Properties \
+    PropertiesChanged 'sa{sv}as' org.freedesktop.login1.Session 1 LockedHint b false 0
+runuser -u ret-bob -- busctl call org.freedesktop.login1 "$(path_of "$alice")" org.freedesktop.login1.Session \
+    SetLockedHint b false 2>/dev/null && fail "logind let ret-bob set ret-alice's LockedHint"
+expect "ret-bob's forged signals for ret-alice's session" "$before" 0
+hint "$alice" false
+expect "ret-alice's own unlock after them" "$before" 1
+
+echo "== a greeter's session, a system account's: no one came back"
+class=greeter open_session ret-bob && greeter=$opened
+open_session ret-system && system=$opened
+before=$(records)
+for session in "$greeter" "$system"; do
+    loginctl lock-session "$session"
+    loginctl unlock-session "$session"
+done
+expect "unlocks of a greeter's and a system account's sessions" "$before" 0
+loginctl terminate-session "$greeter" "$system"
+
+echo "== a wake: one return, one record"
+# Where another program switched the machine's VT meanwhile, a session in front anew.
+[ "$(loginctl show-seat -P ActiveSession seat0)" = "$alice" ] || { open_session ret-alice "$(front_vt)" && alice=$opened; }
+[ "$(loginctl show-seat -P ActiveSession seat0)" = "$alice" ] ||
+    give_up "ret-alice's session is not in front, but $(loginctl show-seat -P ActiveSession seat0)"
+before=$(records)
+woke=$(date +%s.%N)
+wake
+expect "a wake into an unlocked session" "$before" 1
+recorded_at=$(journalctl -q -o export MESSAGE_ID=$recorded_id -n 1 | sed -n 's/^__REALTIME_TIMESTAMP=//p')
+[ "$(last_source TALLIX_SOURCE)" = wake ] || fail "the wake is not named wake in the journal"
+[ "$(last_source TALLIX_USER)" = ret-alice ] || fail "the wake is not ret-alice's"
+echo "from the suspend to the wake's record: $(awk -v a="$woke" -v b="$recorded_at" 'BEGIN { printf "%.1f s", b / 1e6 - a }')"
+before=$(records)
+hint "$alice" true
+wake
+sleep $((wake_delay + 1))
+expect "a wake into a locked session" "$before" 0
+hint "$alice" false
+expect "a session locked before the sleep and unlocked after it" "$before" 1
+
+echo "== the administrator chooses"
+cp "$settings" /tmp/record.conf.kept
+printf 'Unlock=no\nWake=no\nColour=blue\n' >"$settings"
+mark=$(date '+%Y-%m-%d %H:%M:%S')
+systemctl restart tallix-record.service
+before=$(records)
+hint "$alice" true
+hint "$alice" false
+wake
+sleep $((wake_delay + 1))
+expect "an unlock and a wake with both off" "$before" 0
+journalctl -q --since "$mark" -u tallix-record.service -g 'riga ignorata: Colour=blue' >/dev/null ||
+    fail "a line the service cannot read is not told"
+cp /tmp/record.conf.kept "$settings"
+systemctl restart tallix-record.service
+
+echo "== without the system bus, the rest still counts; logind restarted, it is followed again"
+mkdir -p /run/systemd/system/tallix-record.service.d
+printf '[Service]\nInaccessiblePaths=/run/dbus\n' >/run/systemd/system/tallix-record.service.d/no-bus.conf
+systemctl daemon-reload
+mark=$(date '+%Y-%m-%d %H:%M:%S')
+systemctl restart tallix-record.service
+before=$(records)
+runuser -u ret-dave -- /usr/lib/tallix/tallix >/dev/null 2>&1 || fail "a logger start without the bus failed"
+expect "a logger start without the bus" "$before" 1
+[ "$(journalctl -q --since "$mark" -u tallix-record.service -g 'non sono contati' | grep -c '')" -eq 1 ] ||
+    fail "the service did not say once that unlocks and wakes are not counted"
+rm -r /run/systemd/system/tallix-record.service.d
+systemctl daemon-reload
+systemctl restart tallix-record.service
+systemctl restart systemd-logind.service
+sleep 1
+before=$(records)
+hint "$alice" true
+hint "$alice" false
+expect "an unlock after logind's restart" "$before" 1
+
+echo "== unlocks count within the person's share"
+before=$(records)
+for _ in $(seq 14); do
+    hint "$carol" true
+    hint "$carol" false
+done
+expect "14 unlocks in a minute" "$before" 12
+[ "$(journalctl -q -o export MESSAGE_ID=$refused_id TALLIX_USER=ret-carol -n 1 | sed -n 's/^TALLIX_SOURCE=//p')" = unlock ] ||
+    fail "the unlocks over the share are not told as refused"
+
+for session in "${sessions[@]}"; do loginctl terminate-session "$session" 2>/dev/null; done
+pkill -f returns-session-input
+finish returns
