@@ -3,12 +3,12 @@
 # throwaway system (see booted_system.sh): sessions of real users on seat0,
 # their LockedHint and logind's Lock and Unlock, a suspend that runs
 # logind's and systemd-sleep's whole path over a stand-in /sys/power.
-# Usage: returns.sh    (as root, inside the booted system, package installed)
+# Usage: unlock_wake.sh    (as root, inside the booted system, package installed)
 set -uo pipefail
 
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$tests/helpers.sh"
-require_throwaway_root returns
+require_throwaway_root unlock_wake
 
 log=/var/lib/tallix/Date.txt
 settings=/etc/tallix/record.conf
@@ -34,7 +34,7 @@ open_session() {
     local user=$1 vt=${2-$((next_vt++))} id
     [ -n "$(front_vt)" ] || vt=""
     # Its standard input stays open, and nothing holds the test's output.
-    (exec -a returns-session-input sleep 900 2>/dev/null) | env XDG_SEAT=seat0 ${vt:+XDG_VTNR=$vt} XDG_SESSION_TYPE=x11 XDG_SESSION_CLASS=${class:-user} \
+    (exec -a unlock-wake-session-input sleep 900 2>/dev/null) | env XDG_SEAT=seat0 ${vt:+XDG_VTNR=$vt} XDG_SESSION_TYPE=x11 XDG_SESSION_CLASS=${class:-user} \
         setsid script -qec "login -p -f $user" /dev/null >/dev/null 2>&1 &
     for _ in $(seq 100); do
         id=$(loginctl list-sessions --no-legend |
@@ -193,5 +193,5 @@ expect "14 unlocks in a minute" "$before" 12
     fail "the unlocks over the share are not told as refused"
 
 for session in "${sessions[@]}"; do loginctl terminate-session "$session" 2>/dev/null; done
-pkill -f returns-session-input
-finish returns
+pkill -f unlock-wake-session-input
+finish unlock_wake
