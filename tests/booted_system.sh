@@ -99,6 +99,8 @@ boot)
     mkdir -p "$state"
     mktemp -d /var/tmp/tallix-booted.XXXXXX >"$state/layers"
     mkdir -p "$(layers)/upper" "$(layers)/work" "$(layers)/root"
+    # A display manager switches the machine's VTs: halt gives back this one.
+    if [ "$mode" = desktop ]; then cat /sys/class/tty/tty0/active >"$state/vt"; fi
     setsid unshare --pid --fork --mount --net --propagation private "$0" --inside "$(layers)" "$mode" \
         </dev/null >"$state/console.log" 2>&1 &
     unshare=$!
@@ -129,6 +131,12 @@ run)
 halt)
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
     sleep 0.5
+    if [ -s "$state/vt" ]; then
+        python3 -c 'import fcntl, os, sys
+tty0 = os.open("/dev/tty0", os.O_RDONLY | os.O_NOCTTY)
+for request in 0x5606, 0x5607:  # VT_ACTIVATE, VT_WAITACTIVE
+    fcntl.ioctl(tty0, request, int(sys.argv[1].removeprefix("tty")))' "$(cat "$state/vt")"
+    fi
     [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
     ;;
