@@ -34,6 +34,9 @@ within() {
         sleep 0.2
     done
 }
+# The journal's accesses of the user after mark_journal.
+mark_journal() { cursor=$(journalctl -q -n 1 --show-cursor | sed -n 's/^-- cursor: //p'); }
+told() { journalctl -q --after-cursor="$cursor" MESSAGE_ID=$recorded_id TALLIX_USER="$user" | wc -l; }
 newest_source() {
     journalctl -q -o export MESSAGE_ID=$recorded_id TALLIX_USER="$user" -n 1 | sed -n 's/^TALLIX_SOURCE=//p'
 }
@@ -175,6 +178,7 @@ echo "== light-locker locks: the greeter adds nothing, the password typed there 
 step=$SECONDS
 before=$(records)
 mark_lightdm_log
+mark_journal
 as_user light-locker-command --lock || trouble "light-locker-command --lock failed"
 within 60 greeter_asked 1 || stuck "no greeter after the lock"
 [ "$(records)" -eq "$before" ] || trouble "the lock and the greeter added $(($(records) - before)) records"
@@ -184,12 +188,14 @@ lightdm_said | grep -q 'Returning to existing user session' || trouble "LightDM 
 added=$(added_since "$before" 1 10)
 [ "$added" -eq 1 ] && echo "the unlock is named '$(newest_source)' in the journal" ||
     trouble "the unlock added $added records, not 1"
+[ "$(told)" -eq "$added" ] || trouble "the journal tells $(told) accesses of $user for the unlock's $added records"
 echo "the lock and the unlock took $((SECONDS - step)) s"
 
 echo "== a suspend, and the unlock at the greeter after the wake: one access in all"
 step=$SECONDS
 before=$(records)
 mark_lightdm_log
+mark_journal
 mark=$(date +%s)
 systemctl suspend || trouble "systemctl suspend failed"
 within 60 greeter_asked 1 || stuck "no greeter after the suspend"
@@ -199,6 +205,7 @@ log_in_at_greeter
 added=$(added_since "$before" 1 10)
 [ "$added" -eq 1 ] && echo "the wake or the unlock is named '$(newest_source)' in the journal" ||
     trouble "the suspend and the unlock after it added $added records, not 1"
+[ "$(told)" -eq "$added" ] || trouble "the journal tells $(told) accesses of $user for the wake's $added records"
 echo "the suspend and the unlock took $((SECONDS - step)) s"
 
 echo "== a logout adds nothing, nor does the greeter after it"
