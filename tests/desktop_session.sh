@@ -183,12 +183,13 @@ mark_journal
 as_user light-locker-command --lock || trouble "light-locker-command --lock failed"
 within 60 greeter_asked 1 || stuck "no greeter after the lock"
 [ "$(records)" -eq "$before" ] || trouble "the lock and the greeter added $(($(records) - before)) records"
+echo "seat0 while the greeter shows:"
 sessions
 log_in_at_greeter
 lightdm_said | grep -q 'Returning to existing user session' || trouble "LightDM did not return to $user's session"
 added=$(added_since "$before" 1 10)
-[ "$added" -eq 1 ] && echo "the unlock is named '$(newest_source)' in the journal" ||
-    trouble "the unlock added $added records, not 1"
+[ "$added" -eq 1 ] || trouble "the unlock added $added records, not 1"
+[ "$(newest_source)" = unlock ] || trouble "the unlock is named '$(newest_source)' in the journal"
 [ "$(told)" -eq "$added" ] || trouble "the journal tells $(told) accesses of $user for the unlock's $added records"
 echo "the lock and the unlock took $((SECONDS - step)) s"
 
@@ -204,8 +205,9 @@ woke() { journalctl -q --since "@$mark" -u systemd-suspend.service | grep -q 're
 within 30 woke || trouble "the system did not return from its sleep"
 log_in_at_greeter
 added=$(added_since "$before" 1 10)
-[ "$added" -eq 1 ] && echo "the wake or the unlock is named '$(newest_source)' in the journal" ||
-    trouble "the suspend and the unlock after it added $added records, not 1"
+[ "$added" -eq 1 ] || trouble "the suspend and the unlock after it added $added records, not 1"
+# light-locker locks when the system wakes: the unlock is the return.
+[ "$(newest_source)" = unlock ] || trouble "the return from the suspend is named '$(newest_source)' in the journal"
 [ "$(told)" -eq "$added" ] || trouble "the journal tells $(told) accesses of $user for the wake's $added records"
 echo "the suspend and the unlock took $((SECONDS - step)) s"
 
@@ -240,6 +242,4 @@ greeters=$(journalctl -q --since "@$started" MESSAGE_ID=$recorded_id TALLIX_USER
 [ -z "$greeters" ] || trouble "the greeter was recorded: $greeters"
 
 systemctl stop lightdm
-echo "seat0's sessions at the end:"
-sessions
 finish desktop_session
