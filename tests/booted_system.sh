@@ -3,7 +3,9 @@
 # tests that need the real service, logind and the journal: an overlay of /
 # in PID, mount and network namespaces of its own, so that nothing done there (users,
 # packages, units, PAM files) reaches the machine itself.
-#   booted_system.sh boot STATE DEB   boots, installs DEB, notes the system in STATE
+#   booted_system.sh boot STATE DEB [desktop]
+#                                     boots, installs DEB, notes the system in STATE;
+#                                     desktop: for a display manager (see desktop_root)
 #   booted_system.sh run STATE CMD…   runs CMD as root inside
 #   booted_system.sh halt STATE       ends it all
 set -eu
@@ -12,11 +14,43 @@ action=$1
 state=$2
 shift 2
 
+# A display manager switches VTs, so it gets a /dev of its own with only the
+# VTs and the basic nodes, and no getty, autovt or udev to take them: the
+# kernel's VTs, but none of the machine's other devices. LightDM's own
+# settings come with the test that starts it.
+desktop_root() {
+    local root=$1 node unit
+    mount -t tmpfs -o mode=755,nosuid tmpfs "$root/dev"
+    for node in null:1:3 zero:1:5 full:1:7 random:1:8 urandom:1:9 tty:5:0; do
+        IFS=: read -r node major minor <<<"$node"
+        mknod -m 666 "$root/dev/$node" c "$major" "$minor"
+    done
+    for node in $(seq 0 12); do mknod -m 620 "$root/dev/tty$node" c 4 "$node"; done
+    mkdir "$root/dev/pts" "$root/dev/shm"
+    mount -t devpts -o newinstance,ptmxmode=0666,mode=620,gid=5 devpts "$root/dev/pts"
+    ln -s pts/ptmx "$root/dev/ptmx"
+    mount -t tmpfs -o mode=1777,nosuid,nodev tmpfs "$root/dev/shm"
+    ln -s /proc/self/fd "$root/dev/fd"
+    for unit in getty@ autovt@ serial-getty@ console-getty systemd-udevd systemd-udev-trigger systemd-udev-settle; do
+        ln -sfn /dev/null "$root/etc/systemd/system/$unit.service"
+    done
+    for unit in systemd-udevd-control systemd-udevd-kernel; do
+        ln -sfn /dev/null "$root/etc/systemd/system/$unit.socket"
+    done
+    # logind would hold VTs for gettys that are gone.
+    mkdir -p "$root/etc/systemd/logind.conf.d"
+    printf '[Login]\nNAutoVTs=0\nReserveVT=0\n' >"$root/etc/systemd/logind.conf.d/tallix-desktop.conf"
+}
+
 inside_root() {
-    local work=$1
+    local work=$1 mode=${2:-}
     shift
     mount -t overlay overlay -o "lowerdir=/,upperdir=$work/upper,workdir=$work/work" "$work/root"
-    mount --rbind /dev "$work/root/dev"
+    if [ "$mode" = desktop ]; then
+        desktop_root "$work/root"
+    else
+        mount --rbind /dev "$work/root/dev"
+    fi
     mount -t proc proc "$work/root/proc"
     mount -t tmpfs tmpfs "$work/root/run"
     # A machine that can suspend but never sleeps: logind and systemd-sleep
@@ -54,17 +88,20 @@ fi
 
 case "$action" in
 --inside)
-    inside_root "$state"
+    inside_root "$state" "$@"
     ;;
 boot)
     deb=$1
+    mode=${2:-}
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
     [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
     mkdir -p "$state"
     mktemp -d /var/tmp/tallix-booted.XXXXXX >"$state/layers"
     mkdir -p "$(layers)/upper" "$(layers)/work" "$(layers)/root"
-    setsid unshare --pid --fork --mount --net --propagation private "$0" --inside "$(layers)" \
+    # A display manager switches the machine's VTs: halt gives back this one.
+    if [ "$mode" = desktop ]; then cat /sys/class/tty/tty0/active >"$state/vt"; fi
+    setsid unshare --pid --fork --mount --net --propagation private "$0" --inside "$(layers)" "$mode" \
         </dev/null >"$state/console.log" 2>&1 &
     unshare=$!
     # unshare's child becomes systemd, PID 1 of the new namespace.
@@ -94,6 +131,12 @@ run)
 halt)
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
     sleep 0.5
+    if [ -s "$state/vt" ]; then
+        python3 -c 'import fcntl, os, sys
+tty0 = os.open("/dev/tty0", os.O_RDONLY | os.O_NOCTTY)
+for request in 0x5606, 0x5607:  # VT_ACTIVATE, VT_WAITACTIVE
+    fcntl.ioctl(tty0, request, int(sys.argv[1].removeprefix("tty")))' "$(cat "$state/vt")"
+    fi
     [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
     ;;
