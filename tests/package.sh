@@ -65,6 +65,8 @@ for file in ./usr/lib/tallix/tallix ./usr/lib/tallix/tallix-record ./usr/lib/sys
             ./usr/share/doc/tallix/copyright ./usr/share/icons/hicolor/256x256/apps/io.github.tallix.Vistrel.png; do
     grep -q " $file\$" "$out/contents" || fail "the package lacks $file"
 done
+dpkg-deb --info "$deb" conffiles | grep -qx /etc/tallix/record.conf ||
+    fail "the administrator's /etc/tallix/record.conf is not a conffile"
 grep 'Date.txt' "$out/contents" | grep -v '^l' && fail "the package ships a log"
 dpkg-deb -c "$deb" | grep -q ' ./usr/lib/tallix/Date.txt -> /var/lib/tallix/Date.txt$' ||
     fail "the package does not ship the link to the log"
