@@ -66,6 +66,11 @@ expect() {    # WHAT BEFORE ADDED
 }
 last_source() { journalctl -q -o export MESSAGE_ID=$recorded_id -n 1 | sed -n "s/^$1=//p"; }
 wake() { systemctl suspend || fail "systemctl suspend failed"; }
+# Seconds from a time to the newest record's journal entry.
+since() {
+    awk -v from="$1" -v to="$(journalctl -q -o export MESSAGE_ID=$recorded_id -n 1 | sed -n 's/^__REALTIME_TIMESTAMP=//p')" \
+        'BEGIN { printf "%.3f s", to / 1e6 - from }'
+}
 wake_delay=8
 
 echo "== the service runs from boot, and hears logind"
@@ -79,8 +84,10 @@ echo "== an unlock is an access of the session's owner, once"
 before=$(records)
 hint "$alice" true
 expect "locking the screen" "$before" 0
+unlocked=$(date +%s.%N)
 hint "$alice" false
 expect "LockedHint true then false" "$before" 1
+echo "from the unlock to its record: $(since "$unlocked")"
 [ "$(last_source TALLIX_SOURCE)" = unlock ] || fail "the unlock is not named unlock in the journal"
 [ "$(last_source TALLIX_SESSION)" = "$alice" ] || fail "the unlock does not name session $alice"
 [ "$(last_source TALLIX_USER)" = ret-alice ] || fail "the unlock is not ret-alice's"
@@ -133,10 +140,9 @@ before=$(records)
 woke=$(date +%s.%N)
 wake
 expect "a wake into an unlocked session" "$before" 1
-recorded_at=$(journalctl -q -o export MESSAGE_ID=$recorded_id -n 1 | sed -n 's/^__REALTIME_TIMESTAMP=//p')
 [ "$(last_source TALLIX_SOURCE)" = wake ] || fail "the wake is not named wake in the journal"
 [ "$(last_source TALLIX_USER)" = ret-alice ] || fail "the wake is not ret-alice's"
-echo "from the suspend to the wake's record: $(awk -v a="$woke" -v b="$recorded_at" 'BEGIN { printf "%.1f s", b / 1e6 - a }')"
+echo "from the suspend to the wake's record: $(since "$woke")"
 before=$(records)
 hint "$alice" true
 wake
