@@ -78,6 +78,12 @@ std::size_t listedBytes(int fd, std::size_t bytes)
     return 0;
 }
 
+// Why a person's access over the share is refused, whichever way it came.
+std::string tooManyAccesses()
+{
+    return "più di " + std::to_string(Protocol::MaxAccessesPerMinute) + " accessi in un minuto dallo stesso utente";
+}
+
 } // namespace
 
 Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller)
@@ -274,9 +280,7 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
         return;
     // Root's door is PAM's: logins are never capped by what users do.
     if (!door.login && !m_admission.mayRecord(connection.person)) {
-        refuse(connection, Admission::Refusal::Accesses, access,
-               "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
-                   + " accessi in un minuto dallo stesso utente");
+        refuse(connection, Admission::Refusal::Accesses, access, tooManyAccesses());
         return;
     }
     record(connection, *request, access);
@@ -342,9 +346,7 @@ void Server::cameBack(const Logind::Return &found)
 {
     const Journal::Access access{found.uid, nameOf(found.uid), found.source, {}, found.session};
     if (!m_admission.mayRecord(found.uid)) {
-        report(Admission::Refusal::Accesses, access, found.uid,
-               "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
-                   + " accessi in un minuto dallo stesso utente");
+        report(Admission::Refusal::Accesses, access, found.uid, tooManyAccesses());
         return;
     }
     write(access, found.uid);
