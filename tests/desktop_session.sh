@@ -129,6 +129,19 @@ added_since() {
     echo $(($(records) - before))
 }
 
+# WHAT, since $before and mark_journal, added one record, an unlock, which
+# the journal tells once.
+one_unlock() {
+    local added
+    added=$(added_since "$before" 1 10)
+    if [ "$added" -ne 1 ]; then
+        trouble "$1 added $added records, not 1"
+    elif [ "$(newest_source)" != unlock ]; then
+        trouble "$1 is named '$(newest_source)' in the journal"
+    fi
+    [ "$(told)" -eq "$added" ] || trouble "the journal tells $(told) accesses of $user for the $added records of $1"
+}
+
 echo "== LightDM, Xfce and light-locker, from $cache"
 DEBIAN_FRONTEND=noninteractive apt-get install -q -y --no-download --no-install-recommends \
     -o Dir::Cache::archives="$cache/archives" $(cat "$cache/packages") >/tmp/desktop-install.log 2>&1 ||
@@ -187,13 +200,7 @@ echo "seat0 while the greeter shows:"
 sessions
 log_in_at_greeter
 lightdm_said | grep -q 'Returning to existing user session' || trouble "LightDM did not return to $user's session"
-added=$(added_since "$before" 1 10)
-if [ "$added" -ne 1 ]; then
-    trouble "the unlock added $added records, not 1"
-elif [ "$(newest_source)" != unlock ]; then
-    trouble "the unlock is named '$(newest_source)' in the journal"
-fi
-[ "$(told)" -eq "$added" ] || trouble "the journal tells $(told) accesses of $user for the unlock's $added records"
+one_unlock "the unlock"
 echo "the lock and the unlock took $((SECONDS - step)) s"
 
 echo "== a suspend, and the unlock at the greeter after the wake: one access in all"
@@ -207,14 +214,8 @@ within 60 greeter_asked 1 || stuck "no greeter after the suspend"
 woke() { journalctl -q --since "@$mark" -u systemd-suspend.service | grep -q 'returned from sleep'; }
 within 30 woke || trouble "the system did not return from its sleep"
 log_in_at_greeter
-added=$(added_since "$before" 1 10)
 # light-locker locks when the system wakes: the unlock is the return.
-if [ "$added" -ne 1 ]; then
-    trouble "the suspend and the unlock after it added $added records, not 1"
-elif [ "$(newest_source)" != unlock ]; then
-    trouble "the return from the suspend is named '$(newest_source)' in the journal"
-fi
-[ "$(told)" -eq "$added" ] || trouble "the journal tells $(told) accesses of $user for the wake's $added records"
+one_unlock "the suspend and the unlock after it"
 echo "the suspend and the unlock took $((SECONDS - step)) s"
 
 echo "== a logout adds nothing, nor does the greeter after it"
