@@ -63,9 +63,16 @@ bool LogFile::open(std::chrono::milliseconds patience)
     m_target = target;
     if (!openLog())
         return false;
-    // Made where it is missing, with the writer's own rights: in the
-    // service's folder only the service can take it, and a private log's
-    // folder is its user's own.
+    // Whoever may write the log may take its lock, and no one else: anyone
+    // who can open the lock can hold it and keep every writer waiting. So
+    // its group and others may read it just where they may write the log:
+    // the service's lock stays its own, a log shared with others shares its
+    // lock too. A lock opened for reading can be locked.
+    struct stat logStatus;
+    if (::fstat(m_fd, &logStatus) != 0)
+        return fail("Impossibile leggere il file", errno);
+    const mode_t shared =
+        (logStatus.st_mode & S_IWGRP ? S_IRGRP : 0) | (logStatus.st_mode & S_IWOTH ? S_IROTH : 0);
     const std::string lock = m_target + ".lock";
     m_lockFd = ::open(lock.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (m_lockFd < 0) {
@@ -73,6 +80,12 @@ bool LogFile::open(std::chrono::milliseconds patience)
             + Message::systemError(errno);
         return false;
     }
+    // Set after the creation, which the umask narrows; and a lock of ours
+    // made narrower, before the log was shared or by an older version, is
+    // mended. Should it fail, this writer still holds the lock.
+    struct stat made;
+    if (::fstat(m_lockFd, &made) == 0 && made.st_uid == ::geteuid() && (made.st_mode & shared) != shared)
+        ::fchmod(m_lockFd, (made.st_mode & 07777) | shared);
     if (!waitForLock(deadline))
         return false;
     // Someone may have replaced the log while this one waited: the record
@@ -129,6 +142,22 @@ bool LogFile::read(MappedFile &mapped)
     // and the writer's process reports it.
     if (!mapped.map(m_fd, std::size_t(m_size)))
         return fail("Impossibile leggere il file", errno, Unchanged);
+    return true;
+}
+
+bool LogFile::readEnd(std::size_t bytes, std::string &end)
+{
+    const off_t start = m_size > off_t(bytes) ? m_size - off_t(bytes) : 0;
+    end.resize(std::size_t(m_size - start));
+    std::size_t got = 0;
+    while (got < end.size()) {
+        const ssize_t read = ::pread(m_fd, end.data() + got, end.size() - got, start + off_t(got));
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read <= 0)
+            return fail("Impossibile leggere il file", read < 0 ? errno : EIO, Unchanged);
+        got += std::size_t(read);
+    }
     return true;
 }
 

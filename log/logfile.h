@@ -42,6 +42,9 @@ public:
     // Maps the whole file for reading, whatever its size: the pages are the
     // file's own, not a copy. The mapping outlives release().
     bool read(MappedFile &mapped);
+    // The file's last 'bytes' bytes, or all of a smaller file, read rather
+    // than mapped: a file cut under a mapping faults.
+    bool readEnd(std::size_t bytes, std::string &end);
     // Drops what follows the first 'size' bytes.
     bool cutTo(std::size_t size);
     bool append(std::string_view bytes);

@@ -1,5 +1,6 @@
 #include "log/logupdate.h"
 #include "log/accesslog.h"
+#include "log/logcheck.h"
 #include "log/message.h"
 
 #include <new>
@@ -7,15 +8,9 @@
 
 namespace {
 
-constexpr std::size_t ShownText = 40;
-
-std::string shown(std::string_view text)
-{
-    std::string out = "«" + Message::escaped(text.substr(0, ShownText));
-    if (text.size() > ShownText)
-        out += "…";
-    return out + "»";
-}
+// A torn write leaves part of one record, or a page of NUL bytes: a last
+// line longer than this is neither.
+constexpr std::size_t LastLineBytes = 64 * 1024;
 
 } // namespace
 
@@ -23,7 +18,7 @@ LogUpdate::LogUpdate(std::string logPath, Reading reading)
     : m_logPath(logPath), m_reading(reading), m_file(std::move(logPath))
 { }
 
-bool LogUpdate::run(const Clock &clock)
+bool LogUpdate::run(const Clock &clock, const BeforeWrite &beforeWrite)
 {
     m_records = {};
     m_times.clear();
@@ -31,9 +26,10 @@ bool LogUpdate::run(const Clock &clock)
     m_record.clear();
     m_notice.clear();
     m_damage.clear();
+    m_changed = false;
     m_error.clear();
     try {
-        const bool recorded = update(clock);
+        const bool recorded = update(clock, beforeWrite);
         m_file.release();
         return recorded;
     } catch (const std::bad_alloc &) {
@@ -45,7 +41,7 @@ bool LogUpdate::run(const Clock &clock)
     }
 }
 
-bool LogUpdate::update(const Clock &clock)
+bool LogUpdate::update(const Clock &clock, const BeforeWrite &beforeWrite)
 {
     // Whatever fails from here leaves the log in a state this run did not see.
     const std::optional<LogFile::Status> left = std::exchange(m_left, std::nullopt);
@@ -66,8 +62,11 @@ bool LogUpdate::update(const Clock &clock)
 
     std::size_t end = status.size;
     std::string_view separator;
-    if ((m_reading == Reading::Whole || status != left) && !check(end, separator))
+    m_changed = status != left;
+    if (m_reading == Reading::Whole ? !check(end, separator) : m_changed && !checkLastLine(end, separator))
         return false;
+    if (beforeWrite)
+        beforeWrite(end + separator.size(), m_record);
     if (!m_file.append(std::string(separator) + line)) {
         // The journal keeps what the log could not: when the access came.
         m_error = m_file.errorString() + "; l'accesso " + m_record + " non è stato registrato";
@@ -87,32 +86,53 @@ bool LogUpdate::check(std::size_t &end, std::string_view &separator)
         return false;
     }
     std::string_view old = m_mapped.view();
-    const bool whole = m_reading == Reading::Whole;
-    AccessLog::Contents contents = whole ? AccessLog::parse(old) : AccessLog::check(old);
+    AccessLog::Contents contents = AccessLog::parse(old);
     if (!contents.isValid())
-        m_damage = "Il file " + Message::escaped(m_logPath) + " non contiene una data valida alla riga "
-            + std::to_string(contents.badLine) + ": " + shown(contents.badText)
-            + "; la riga è stata lasciata com'è";
-    if (contents.hasTornTail()) {
+        m_damage = LogCheck::damage(m_logPath, contents.badLine, contents.badText);
+    if (!endLog(old, 0, contents.tornTail, end, separator))
+        return false;
+    m_records = old;
+    m_times = std::move(contents.times);
+    return true;
+}
+
+bool LogUpdate::checkLastLine(std::size_t &end, std::string_view &separator)
+{
+    std::string tail;
+    if (!m_file.readEnd(LastLineBytes, tail)) {
+        m_error = m_file.errorString();
+        return false;
+    }
+    const std::size_t start = end - tail.size();
+    const std::size_t lineEnd = tail.rfind('\n');
+    std::string_view text = tail;
+    std::size_t torn = std::string_view::npos;
+    if (lineEnd != std::string::npos || start == 0) {
+        const std::size_t lineStart = lineEnd == std::string::npos ? 0 : lineEnd + 1;
+        const AccessLog::Contents last = AccessLog::check(text.substr(lineStart));
+        if (last.hasTornTail())
+            torn = lineStart + last.tornTail;
+    }
+    return endLog(text, start, torn, end, separator);
+}
+
+bool LogUpdate::endLog(std::string_view &text, std::size_t start, std::size_t tornTail, std::size_t &end,
+                       std::string_view &separator)
+{
+    if (tornTail != std::string_view::npos) {
         m_notice = "Il file " + Message::escaped(m_logPath)
             + " terminava con una riga incompleta, lasciata da una scrittura interrotta: "
-            + shown(old.substr(contents.tornTail)) + "; la riga è stata eliminata";
-        old = old.substr(0, contents.tornTail);
-        if (!m_file.cutTo(old.size())) {
+            + Message::quoted(text.substr(tornTail)) + "; la riga è stata eliminata";
+        text = text.substr(0, tornTail);
+        if (!m_file.cutTo(start + text.size())) {
             m_error = m_file.errorString();
             return false;
         }
     }
-    if (old.ends_with('\r'))
+    if (text.ends_with('\r'))
         separator = "\n";
-    else if (!old.empty() && !old.ends_with('\n'))
+    else if (!text.empty() && !text.ends_with('\n'))
         separator = AccessLog::LineEnd;
-    end = old.size();
-    if (whole) {
-        m_records = old;
-        m_times = std::move(contents.times);
-    } else {
-        m_mapped.unmap();
-    }
+    end = start + text.size();
     return true;
 }

@@ -24,6 +24,15 @@ std::string escaped(std::string_view text)
     return out;
 }
 
+std::string quoted(std::string_view text)
+{
+    constexpr std::size_t Shown = 40;
+    std::string out = "«" + escaped(text.substr(0, Shown));
+    if (text.size() > Shown)
+        out += "…";
+    return out + "»";
+}
+
 std::string systemError(int error)
 {
     switch (error) {

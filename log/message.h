@@ -10,6 +10,9 @@ namespace Message {
 // control bytes, bytes above ASCII and backslashes become \xNN and \\.
 std::string escaped(std::string_view text);
 
+// The start of a line from a file, escaped, between «»: enough to find it.
+std::string quoted(std::string_view text);
+
 // What a system call's error number means, in Italian.
 std::string systemError(int error);
 

@@ -1,4 +1,5 @@
 #include "log/accesslog.h"
+#include "log/logcheck.h"
 #include "log/logupdate.h"
 
 #include <QDir>
@@ -64,6 +65,19 @@ const char *said(const LogUpdate &update)
     return update.errorString().c_str();
 }
 
+// What the service's search finds in the log, once it has read it all.
+std::string searched(const std::string &path)
+{
+    LogCheck check(path);
+    check.start();
+    std::string found;
+    while (check.pending()) {
+        if (const std::optional<std::string> damage = check.step(); damage && found.empty())
+            found = *damage;
+    }
+    return found;
+}
+
 // A writer that holds the lock beside the log, as another logger does.
 int lockBeside(const QString &log)
 {
@@ -127,12 +141,15 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers_data()
     QTest::newRow("torn: part of a record, LF line ends")
         << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n#2026-12-07 0")
         << QByteArray("#2002-02-02 17:41:51#\n#2002-02-03#\n") << true << 0;
+    const QByteArray longLine(70000, 'x');
+    QTest::newRow("a last line longer than any torn write") << longLine << longLine + "\r\n" << false << 1;
     QTest::newRow("torn, after a line that is no date")
         << QByteArray("garbage\r\n#2026-12-0") << QByteArray("garbage\r\n") << true << 1;
 }
 
-// The service's first access checks the log as the private logger's
-// does; only the private one hands the records over.
+// The service's first access mends the log's end as the private logger's
+// does, and its search finds the damage after it; only the private one
+// hands the records over.
 void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
 {
     QFETCH(QByteArray, before);
@@ -150,8 +167,8 @@ void tst_LogUpdate::appendsOneRecordAndHandsOverTheOthers()
             QVERIFY(update.times() == AccessLog::parse(update.records()).times);
         }
         QCOMPARE(update.notice().find("incompleta") != std::string::npos, torn);
-        QCOMPARE(update.damage().find("riga " + std::to_string(badLine) + ":") != std::string::npos,
-                 badLine > 0);
+        const std::string damage = reading == LogUpdate::Reading::Whole ? update.damage() : searched(path());
+        QCOMPARE(damage.find("riga " + std::to_string(badLine) + ":") != std::string::npos, badLine > 0);
         // What is quoted from the file cannot drive a terminal.
         QVERIFY(update.notice().find('\0') == std::string::npos);
     }
@@ -204,7 +221,7 @@ void tst_LogUpdate::readsTheLogAgainOnlyWhereAnotherChangedIt_data()
 {
     QTest::addColumn<Change>("change");
     QTest::addColumn<QByteArray>("appended");
-    QTest::addColumn<bool>("readAgain");
+    QTest::addColumn<bool>("changed");
 
     QTest::newRow("nobody else wrote") << Change::None << QByteArray() << false;
     // Proof that nothing is read: a line made bad goes unseen.
@@ -214,82 +231,98 @@ void tst_LogUpdate::readsTheLogAgainOnlyWhereAnotherChangedIt_data()
     QTest::newRow("replaced by another") << Change::Replaced << QByteArray() << true;
 }
 
-// The service tells a damaged log once, and an access costs it the same
-// whatever the log's length, unless someone else changed the file.
+// An access costs the service the same whatever the log's length: it reads
+// the log's end, and sets the search going, only where someone else changed
+// the file.
 void tst_LogUpdate::readsTheLogAgainOnlyWhereAnotherChangedIt()
 {
     QFETCH(Change, change);
     QFETCH(QByteArray, appended);
-    QFETCH(bool, readAgain);
+    QFETCH(bool, changed);
 
     LogUpdate update(write("#2002-02-03#\r\ngarbage\r\n"), LogUpdate::Reading::Changes);
     QVERIFY2(update.run(clock()), said(update));
-    QVERIFY2(update.damage().find("riga 2:") != std::string::npos, update.damage().c_str());
+    QVERIFY(update.changedByOthers());
     QVERIFY2(update.run(clock()), said(update));
-    QCOMPARE(update.damage(), std::string());
+    QVERIFY(!update.changedByOthers());
 
-    QByteArray changed = read(m_path);
+    QByteArray before = read(m_path);
     if (change == Change::InPlace) {
         QFile file(m_path);
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.write("#2002-02-3x#") == 12);
-        changed.replace(0, 12, "#2002-02-3x#");
+        before.replace(0, 12, "#2002-02-3x#");
     } else if (change == Change::Grown) {
         QFile file(m_path);
         QVERIFY(file.open(QIODevice::Append));
         QVERIFY(file.write(appended) == appended.size());
-        changed += appended;
+        before += appended;
     } else if (change == Change::Replaced) {
         const QString replacement = m_dir->filePath(QStringLiteral("new.txt"));
         QFile file(replacement);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(changed) == changed.size());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before) == before.size());
         file.close();
         QCOMPARE(::rename(QFile::encodeName(replacement).constData(), QFile::encodeName(m_path).constData()),
                  0);
     }
 
     QVERIFY2(update.run(clock()), said(update));
-    QCOMPARE(!update.damage().empty(), readAgain);
-    const QByteArray kept = changed.endsWith('\n') ? changed : changed.left(changed.lastIndexOf('\n') + 1);
-    QCOMPARE(!update.notice().empty(), kept != changed);
+    QCOMPARE(update.changedByOthers(), changed);
+    const QByteArray kept = before.endsWith('\n') ? before : before.left(before.lastIndexOf('\n') + 1);
+    QCOMPARE(!update.notice().empty(), kept != before);
     QCOMPARE(read(m_path), kept + m_nowRecord);
     QCOMPARE(update.recordOffset(), std::size_t(kept.size()));
 
     QVERIFY2(update.run(clock()), said(update));
-    QCOMPARE(update.damage(), std::string());
+    QVERIFY(!update.changedByOthers());
 }
 
 // Readers of the log can lock the log itself; only the lock file beside it
 // keeps the writers apart, so a lock held on the log must not delay them.
+// Whoever may write the log may open its lock, and no one else.
 void tst_LogUpdate::lockFileBesideTheLogIsTheOneTaken_data()
 {
-    QTest::addColumn<bool>("lockMissing");
+    QTest::addColumn<uint>("logMode");
+    QTest::addColumn<int>("lockBefore"); // -1: missing
+    QTest::addColumn<uint>("lockAfter");
 
-    QTest::newRow("lock made by the set-up") << false;
-    QTest::newRow("lock missing") << true;
+    QTest::newRow("lock made by the set-up") << 0644u << 0600 << 0600u;
+    QTest::newRow("lock missing") << 0644u << -1 << 0600u;
+    QTest::newRow("lock missing, a log all may write") << 0666u << -1 << 0644u;
+    QTest::newRow("lock missing, a log its group may write") << 0664u << -1 << 0640u;
+    QTest::newRow("a narrower lock of ours, a log all may write") << 0666u << 0600 << 0644u;
 }
 
 void tst_LogUpdate::lockFileBesideTheLogIsTheOneTaken()
 {
-    QFETCH(bool, lockMissing);
+    QFETCH(uint, logMode);
+    QFETCH(int, lockBefore);
+    QFETCH(uint, lockAfter);
 
     write("#2002-02-03#\r\n");
+    QCOMPARE(::chmod(QFile::encodeName(m_path).constData(), logMode), 0);
     const QByteArray lockPath = QFile::encodeName(m_path + QStringLiteral(".lock"));
-    if (!lockMissing)
-        QVERIFY(QFile(QFile::decodeName(lockPath)).open(QIODevice::WriteOnly));
+    if (lockBefore >= 0) {
+        const int made = ::open(lockPath.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        QVERIFY(made >= 0);
+        QCOMPARE(::fchmod(made, mode_t(lockBefore)), 0);
+        ::close(made);
+    }
     const int reader = ::open(QFile::encodeName(m_path).constData(), O_RDONLY);
     QCOMPARE(::flock(reader, LOCK_EX), 0);
 
+    // The narrowest umask: the lock's mode must not depend on it.
+    const mode_t umask = ::umask(077);
     LogUpdate update(path(), LogUpdate::Reading::Whole);
     const bool recorded = update.run(clock());
+    ::umask(umask);
     ::close(reader);
     QVERIFY2(recorded, said(update));
     QCOMPARE(read(m_path), "#2002-02-03#\r\n" + m_nowRecord);
     struct stat lock;
     QCOMPARE(::lstat(lockPath.constData(), &lock), 0);
     QVERIFY(S_ISREG(lock.st_mode));
-    if (lockMissing)
-        QCOMPARE(lock.st_mode & 07777, 0600u);
+    QCOMPARE(uint(lock.st_mode & 07777), lockAfter);
 }
 
 void tst_LogUpdate::appendingKeepsModeOwnerAndFolder()

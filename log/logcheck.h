@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+// The search for the lines of a log that are not records, a piece at a time,
+// so that no access ever waits for a long log to be read. How far it got is
+// kept on the file itself, in an extended attribute: the next search, after
+// a restart too, reads only what came since, and a damaged line is told once
+// until the log is replaced or cut. Where the file system keeps no such
+// attribute, each search reads the whole log and tells its damage again.
+class LogCheck
+{
+public:
+    static constexpr std::size_t Piece = std::size_t(1) << 20;
+    static constexpr char Attribute[] = "user.tallix.checked";
+
+    explicit LogCheck(std::string path);
+    ~LogCheck();
+    LogCheck(const LogCheck &) = delete;
+    LogCheck &operator=(const LogCheck &) = delete;
+
+    // Due again: someone else changed the file the path names, or it is
+    // another file now. A search under way on that same file goes on.
+    void start();
+    bool pending() const { return m_fd >= 0; }
+    // Reads the next piece. The first damaged line not told before, once
+    // the search has found it.
+    std::optional<std::string> step();
+
+    // The words for a damaged line, the same wherever it is found.
+    static std::string damage(const std::string &path, std::size_t line, std::string_view text);
+
+private:
+    void finish();
+
+    std::string m_path;
+    int m_fd = -1;
+    dev_t m_device = 0;
+    ino_t m_inode = 0;
+    std::size_t m_offset = 0; // the start of the next line to read
+    std::size_t m_lines = 0;  // the lines before it
+    std::size_t m_told = 0;   // the last damaged line told, 0 for none
+    bool m_inLongLine = false;
+    bool m_toldThisSearch = false;
+    std::optional<std::string> m_found;
+};
