@@ -5,15 +5,15 @@
 #include <functional>
 #include <map>
 #include <optional>
-#include <utility>
 
 #include <sys/types.h>
 
 // What the users' door lets in, counted per person, never per uid: a person
 // may run processes under thousands of subordinate uids, and none of them
 // may take more than that person's share. And how often a refusal is told:
-// once a minute per person and kind, so that refusals cannot flood the
-// journal either.
+// once a minute per person, so that refusals cannot flood the journal
+// either. What it keeps of a person goes once they hold nothing and have
+// had no access or refusal for a minute.
 class Admission
 {
 public:
@@ -35,9 +35,13 @@ public:
     // One more access of 'person' this minute; false over the cap.
     bool mayRecord(uid_t person);
     // Counts a refusal; the number of refusals to report now, if one is due.
-    std::optional<int> refused(uid_t person, Refusal kind);
+    std::optional<int> refused(uid_t person);
+    // How many people it keeps anything of.
+    std::size_t known() const { return m_people.size() + m_reports.size(); }
 
 private:
+    void forgetIdle(Clock::time_point now);
+
     struct Person
     {
         int open = 0;
@@ -52,5 +56,6 @@ private:
     std::function<Clock::time_point()> m_now;
     std::size_t m_open = 0;
     std::map<uid_t, Person> m_people;
-    std::map<std::pair<uid_t, Refusal>, Reports> m_reports;
+    std::map<uid_t, Reports> m_reports;
+    Clock::time_point m_lastForgot{};
 };
