@@ -30,6 +30,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace Protocol {
@@ -65,6 +66,18 @@ inline constexpr std::chrono::milliseconds LoginTimeout{900};
 // socket, whatever uids their processes take; PAM's socket is not counted.
 inline constexpr int MaxConnectionsPerPerson = 4;
 inline constexpr int MaxAccessesPerMinute = 12;
+
+// How a login came, as the journal names it: "console", "ssh", or
+// "graphical" and the PAM service of the display manager (PAM asks only
+// for interactive logins).
+inline std::string loginSource(std::string_view service)
+{
+    if (service == "login")
+        return "console";
+    if (service == "sshd")
+        return "ssh";
+    return "graphical " + std::string(service);
+}
 
 // The journal's MESSAGE_IDs: an access recorded, and one that was not.
 inline constexpr char RecordedMessageId[] = "f91763fc1afb493ca8572020c6efd366";

@@ -58,9 +58,10 @@ std::string RecordClient::systemLog()
     return TALLIX_STATE_DIR "/Date.txt";
 }
 
-bool RecordClient::fail(std::string message)
+bool RecordClient::fail(std::string message, Outcome outcome)
 {
     m_error = std::move(message);
+    m_outcome = outcome;
     return false;
 }
 
@@ -71,16 +72,19 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
     m_records.unmap();
     m_omitted = 0;
     m_notice.clear();
+    m_outcome = Outcome::Unknown;
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     if (m_socketPath.size() >= sizeof address.sun_path)
-        return fail("Percorso del servizio di registrazione troppo lungo: " + Message::escaped(m_socketPath));
+        return fail("Percorso del servizio di registrazione troppo lungo: " + Message::escaped(m_socketPath),
+                    Outcome::NotRecorded);
     std::memcpy(address.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail("Impossibile contattare il servizio di registrazione degli accessi: "
-                    + Message::systemError(errno) + "; " + std::string(NotRecorded));
+                    + Message::systemError(errno) + "; " + std::string(NotRecorded),
+                    Outcome::NotRecorded);
     int connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     // A listener whose queue is full answers EAGAIN: try again until the deadline.
     while (connected != 0 && errno == EAGAIN && Clock::now() < deadline) {
@@ -94,7 +98,8 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
         return fail("Il servizio di registrazione degli accessi non è in funzione ("
                     + Message::escaped(m_socketPath) + ": " + Message::systemError(error)
                     + "): " + std::string(NotRecorded)
-                    + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnits + "».");
+                        + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnits + "».",
+                    Outcome::NotRecorded);
     }
     const bool exchanged = exchange(fd, line, deadline);
     ::close(fd);
@@ -126,7 +131,8 @@ bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point dea
             error = ECONNRESET;
         else if (got > 0 && reply.size() + std::size_t(got) > Protocol::MaxHeader)
             return fail("Risposta non valida dal servizio di registrazione degli accessi; "
-                        + std::string(MaybeNotRecorded));
+                            + std::string(MaybeNotRecorded),
+                        Outcome::Unknown);
         else if (got > 0)
             reply.append(buffer, std::size_t(got));
         else if (errno != EAGAIN && errno != EINTR)
@@ -137,9 +143,11 @@ bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point dea
     m_brokenOff = error == ECONNRESET || error == ECONNREFUSED || error == EPIPE;
     if (error == ETIMEDOUT)
         return fail("Il servizio di registrazione degli accessi non ha risposto in tempo; "
-                    + std::string(MaybeNotRecorded));
+                        + std::string(MaybeNotRecorded),
+                    Outcome::Unknown);
     return fail("Comunicazione interrotta con il servizio di registrazione degli accessi: "
-                + Message::systemError(error) + "; " + std::string(MaybeNotRecorded));
+                    + Message::systemError(error) + "; " + std::string(MaybeNotRecorded),
+                Outcome::Unknown);
 }
 
 bool RecordClient::takeReply(const std::string &reply)
@@ -147,7 +155,8 @@ bool RecordClient::takeReply(const std::string &reply)
     const std::size_t end = reply.find('\n');
     const auto malformed = [this] {
         return fail("Risposta non valida dal servizio di registrazione degli accessi; "
-                    + std::string(MaybeNotRecorded));
+                        + std::string(MaybeNotRecorded),
+                    Outcome::Unknown);
     };
     if (end == std::string::npos || end > Protocol::MaxHeader)
         return malformed();
@@ -161,10 +170,11 @@ bool RecordClient::takeReply(const std::string &reply)
     if (!readNumber(header, bytes) || !readNumber(header, m_omitted))
         return malformed();
     if (status == Protocol::Error)
-        return fail(std::string(header));
+        return fail(std::string(header), Outcome::NotRecorded);
     if (status != Protocol::Ok || reply.size() != end + 1)
         return malformed();
     m_notice = header;
+    m_outcome = Outcome::Recorded;
     return bytes == 0 || mapRecords(bytes) || malformed();
 }
 

@@ -13,6 +13,15 @@
 class RecordClient
 {
 public:
+    // What became of the last request's access, as far as the client knows.
+    enum class Outcome {
+        Recorded,
+        // The service said no, or could not be reached.
+        NotRecorded,
+        // The request went out and no whole answer came back.
+        Unknown,
+    };
+
     // 'logPath' is the log the service writes, which the client reads itself.
     explicit RecordClient(std::string socketPath = Protocol::SocketPath, std::string logPath = systemLog());
     RecordClient(const RecordClient &) = delete;
@@ -28,6 +37,7 @@ public:
     std::size_t omitted() const { return m_omitted; }
     const std::string &notice() const { return m_notice; }
     const std::string &errorString() const { return m_error; }
+    Outcome outcome() const { return m_outcome; }
     // Whether the last request failed because the connection broke off before
     // any answer: the service may have stopped while it served it.
     bool brokenOff() const { return m_brokenOff; }
@@ -38,11 +48,12 @@ private:
     bool exchange(int fd, std::string_view line, std::chrono::steady_clock::time_point deadline);
     bool takeReply(const std::string &reply);
     bool mapRecords(std::size_t bytes);
-    bool fail(std::string message);
+    bool fail(std::string message, Outcome outcome);
 
     std::string m_socketPath;
     std::string m_logPath;
     bool m_brokenOff = false;
+    Outcome m_outcome = Outcome::Unknown;
     MappedFile m_records;
     std::size_t m_omitted = 0;
     std::string m_notice;

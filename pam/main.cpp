@@ -4,10 +4,12 @@
 // decides, as logind registered it: a greeter's session, a system
 // account's, and the sessions that su, sudo, runuser, cron, systemd --user
 // or polkit open never count. It asks on root's own socket, never waits
-// longer than the protocol's login time-out (asking once more within it
-// when the service broke off), never prints to the user's terminal and
-// always lets the session open: what goes wrong goes to the journal.
+// longer than the protocol's login time-out (asking again within it while
+// the service breaks off), never prints to the user's terminal and always
+// lets the session open: a login not recorded, or one it cannot know was,
+// goes to the journal with the fields the service gives its own entries.
 
+#include "log/journal.h"
 #include "log/people.h"
 #include "log/protocol.h"
 #include "log/recordclient.h"
@@ -15,12 +17,12 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include <pwd.h>
-#include <syslog.h>
-#include <systemd/sd-journal.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
 
@@ -28,6 +30,9 @@ namespace {
 
 // Services that open a session for someone already logged in, or for no
 // one at the keyboard.
+// Between two tries while the service is being started again.
+constexpr std::chrono::milliseconds RetryPause{10};
+
 constexpr std::array NeverLogins = {"su",        "su-l", "sudo", "sudo-i",       "runuser",
                                     "runuser-l", "cron", "atd",  "systemd-user", "polkit-1"};
 
@@ -37,15 +42,15 @@ std::string_view variable(const char *name)
     return value ? value : "";
 }
 
-bool isPerson(std::string_view user)
+std::optional<uid_t> uidOf(std::string_view user)
 {
     const std::string name(user);
     passwd entry;
     passwd *found = nullptr;
     char buffer[4096];
     if (::getpwnam_r(name.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
-        return false;
-    return People::isPerson(found->pw_uid);
+        return std::nullopt;
+    return found->pw_uid;
 }
 
 // logind's class of the session, or what the display manager asked for
@@ -68,7 +73,8 @@ bool isLogin(std::string_view service, std::string_view user, std::string_view s
         if (service == never)
             return false;
     }
-    return sessionClass(session) == "user" && isPerson(user);
+    const std::optional<uid_t> uid = uidOf(user);
+    return sessionClass(session) == "user" && uid && People::isPerson(*uid);
 }
 
 } // namespace
@@ -90,19 +96,23 @@ int main()
     RecordClient client(Protocol::LoginSocketPath);
     const auto deadline = std::chrono::steady_clock::now() + Protocol::LoginTimeout;
     bool recorded = client.request(request, Protocol::LoginTimeout);
-    // A service stopped while it served the request has been started again
-    // by its socket; the session id keeps it from recording the login twice.
-    if (!recorded && client.brokenOff() && !session.empty())
-        recorded = client.request(request,
-                                  std::chrono::duration_cast<std::chrono::milliseconds>(
-                                      deadline - std::chrono::steady_clock::now()));
+    // A service killed while it served the request is started again at
+    // once by its socket, and finishes what the killed one wrote; the
+    // session id keeps the login from being recorded twice.
+    for (auto left = deadline - std::chrono::steady_clock::now();
+         !recorded && client.brokenOff() && !session.empty() && left > RetryPause;
+         left = deadline - std::chrono::steady_clock::now()) {
+        std::this_thread::sleep_for(RetryPause);
+        recorded = client.request(request, std::chrono::duration_cast<std::chrono::milliseconds>(left - RetryPause));
+    }
     if (!recorded) {
-        const std::string message = "Accesso " + std::string(service) + " di " + std::string(user)
-            + " non registrato: " + client.errorString();
-        sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(),
-                        "PRIORITY=%d", LOG_WARNING, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d",
-                        LOG_AUTHPRIV >> 3, "TALLIX_USER=%.*s", int(user.size()), user.data(),
-                        "TALLIX_SOURCE=%.*s", int(service.size()), service.data(), nullptr);
+        const Journal::Access access{uidOf(user).value_or(uid_t(-1)), std::string(user),
+                                     Protocol::loginSource(service), std::string(variable("PAM_TTY")),
+                                     std::string(session)};
+        if (client.outcome() == RecordClient::Outcome::NotRecorded)
+            Journal::refused(access, client.errorString());
+        else
+            Journal::uncertain(access, client.errorString());
     }
     return 0;
 }

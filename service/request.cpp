@@ -44,12 +44,5 @@ std::optional<Request> Request::parse(std::string_view line)
 
 std::string Request::source() const
 {
-    if (kind == Kind::Access)
-        return "logger";
-    if (service == "login")
-        return "console";
-    if (service == "sshd")
-        return "ssh";
-    // PAM asks only for interactive logins: the rest are display managers'.
-    return "graphical " + service;
+    return kind == Kind::Access ? "logger" : Protocol::loginSource(service);
 }

@@ -129,6 +129,7 @@ void tst_RecordClient::takesTheRecordsAndWhatWasLeftOut()
     QCOMPARE(client.records(), std::string_view(Record));
     QCOMPARE(client.omitted(), std::size_t(46));
     QCOMPARE(client.notice(), std::string("tolta una riga incompleta"));
+    QVERIFY(client.outcome() == RecordClient::Outcome::Recorded);
 }
 
 void tst_RecordClient::refusesRecordsTheLogDoesNotHold()
@@ -145,6 +146,7 @@ void tst_RecordClient::passesOnTheServicesRefusal()
     RecordClient client(socketPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
     QCOMPARE(client.errorString(), std::string("Impossibile scrivere nel file: spazio esaurito"));
+    QVERIFY(client.outcome() == RecordClient::Outcome::NotRecorded);
 }
 
 // A service that never answers must not hold up a login past the deadline.
@@ -155,9 +157,11 @@ void tst_RecordClient::givesUpAtItsDeadline()
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::milliseconds(200)));
     QVERIFY2(client.errorString().find("in tempo") != std::string::npos, client.errorString().c_str());
     QVERIFY(!client.brokenOff());
+    QVERIFY(client.outcome() == RecordClient::Outcome::Unknown);
 }
 
-// A service killed while it served: the PAM step asks once more.
+// A service killed while it served: the PAM step asks again, and cannot
+// say whether the access was recorded until it has an answer.
 void tst_RecordClient::tellsAConnectionBrokenOffBeforeTheAnswer()
 {
     {
@@ -165,6 +169,7 @@ void tst_RecordClient::tellsAConnectionBrokenOffBeforeTheAnswer()
         RecordClient client(socketPath());
         QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
         QVERIFY(client.brokenOff());
+        QVERIFY(client.outcome() == RecordClient::Outcome::Unknown);
     }
     FakeService service(socketPath() + '2', "error 0 0 no\n");
     RecordClient client(socketPath() + '2');
@@ -190,6 +195,7 @@ void tst_RecordClient::namesTheSocketToStartWhenNoServiceListens()
     QVERIFY2(client.errorString().find("systemctl start tallix-record.socket tallix-login.socket")
                  != std::string::npos,
              client.errorString().c_str());
+    QVERIFY(client.outcome() == RecordClient::Outcome::NotRecorded);
 }
 
 QTEST_GUILESS_MAIN(tst_RecordClient)

@@ -1,4 +1,4 @@
-#include "service/journal.h"
+#include "log/journal.h"
 #include "log/protocol.h"
 
 #include <syslog.h>
@@ -31,9 +31,9 @@ void recorded(const Access &access, std::string_view record)
 
 namespace {
 
-void notRecorded(const Access &access, std::string_view reason, int priority)
+void notRecorded(const Access &access, std::string_view reason, int priority, std::string_view what = "non registrato")
 {
-    const std::string message = "Accesso di " + who(access) + " non registrato: " + std::string(reason);
+    const std::string message = "Accesso di " + who(access) + " " + std::string(what) + ": " + std::string(reason);
     sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
                     priority, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s",
                     access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",
@@ -51,6 +51,11 @@ void refused(const Access &access, std::string_view reason)
 void lost(const Access &access, std::string_view reason)
 {
     notRecorded(access, reason, LOG_ERR);
+}
+
+void uncertain(const Access &access, std::string_view reason)
+{
+    notRecorded(access, reason, LOG_WARNING, "forse non registrato");
 }
 
 void warning(const Access &access, std::string_view found)

@@ -6,7 +6,8 @@
 #include <sys/types.h>
 
 // One journal entry per access asked for, naming who and how: the log says
-// when, the journal says who. Administrators find them by MESSAGE_ID.
+// when, the journal says who. Administrators find them by MESSAGE_ID, from
+// the service and from the PAM step alike, with the same fields.
 namespace Journal {
 
 struct Access
@@ -25,6 +26,8 @@ void refused(const Access &access, std::string_view reason);
 // be written): an error, each one told, since the journal then holds the
 // only trace of that access.
 void lost(const Access &access, std::string_view reason);
+// Asked for, and no answer came back to tell whether it was recorded.
+void uncertain(const Access &access, std::string_view reason);
 // Something wrong with the log that an access found: a damaged line, a torn
 // last line dropped.
 void warning(const Access &access, std::string_view found);
