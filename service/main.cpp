@@ -7,8 +7,9 @@
 // service: its logger updates its own log.
 
 #include "log/io.h"
-#include "service/journal.h"
+#include "log/journal.h"
 #include "service/logind.h"
+#include "service/mender.h"
 #include "service/server.h"
 #include "service/settings.h"
 
@@ -27,18 +28,6 @@
 
 namespace {
 
-// The log is read through a mapping, which faults where a file shrank under
-// it: only the file's owner or root can have cut it while it was locked.
-void logShrank(int)
-{
-    static constexpr char Message[] =
-        "tallix-record: Il registro degli accessi è stato accorciato da un altro "
-        "programma mentre veniva letto; l'accesso potrebbe non essere stato "
-        "registrato\n";
-    [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, Message, sizeof Message - 1);
-    ::_exit(1);
-}
-
 void secureProcess()
 {
     ::clearenv();
@@ -52,7 +41,6 @@ void secureProcess()
     // and a terminal must not stop it while it holds the lock.
     for (const int ignored : {SIGXFSZ, SIGPIPE, SIGTSTP, SIGTTIN, SIGTTOU})
         std::signal(ignored, SIG_IGN);
-    std::signal(SIGBUS, logShrank);
 }
 
 } // namespace
@@ -81,6 +69,8 @@ int main(int argc, char *[])
     for (const std::string &problem : settings.problems)
         Journal::note(problem, LOG_WARNING);
     Server server(doors, TALLIX_STATE_DIR "/Date.txt", TALLIX_SESSIONS_DIR);
+    const Mender mender(Mender::SocketPath);
+    server.mendThrough([&mender] { return mender.mend(); });
     // Nothing to follow when the administrator counts neither.
     std::optional<Logind> logind;
     if (settings.counted.unlocks || settings.counted.wakes) {

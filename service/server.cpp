@@ -1,5 +1,6 @@
 #include "service/server.h"
 #include "log/protocol.h"
+#include "service/layout.h"
 #include "service/request.h"
 
 #include <cerrno>
@@ -12,6 +13,7 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
+#include <syslog.h>
 #include <sys/stat.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
@@ -23,9 +25,8 @@ constexpr int AcceptsPerTurn = 64;
 // Only root reaches the login door; this bounds it within the descriptors
 // the users' door leaves.
 constexpr std::size_t MaxLoginConnections = 256;
-// Peers that left before they were accepted can no longer be told apart:
-// they all share this one person's share.
-constexpr uid_t Gone = uid_t(-1);
+// Whose subordinate uids are whose.
+constexpr char SubordinateUids[] = "/etc/subuid";
 
 std::string nameOf(uid_t uid)
 {
@@ -47,15 +48,12 @@ std::optional<uid_t> uidOf(const std::string &user)
     return std::nullopt;
 }
 
-// The owner of the session or user slice the peer runs in, whatever uid it
-// took in a user namespace; outside every user's slice, its own uid.
-uid_t personOf(int fd, uid_t uid)
+bool hasAccount(uid_t uid)
 {
-    uid_t owner = 0;
-    const int found = sd_peer_get_owner_uid(fd, &owner);
-    if (found >= 0)
-        return owner;
-    return found == -ESRCH ? Gone : uid;
+    passwd entry;
+    passwd *found = nullptr;
+    char buffer[4096];
+    return ::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found;
 }
 
 std::string header(std::string_view status, std::size_t bytes, std::size_t omitted, std::string_view text)
@@ -86,9 +84,11 @@ std::string tooManyAccesses()
 
 } // namespace
 
-Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller)
-    : m_loginCaller(loginCaller), m_logPath(logPath),
-      m_update(std::move(logPath), LogUpdate::Reading::Changes), m_marks(std::move(marksFolder))
+Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller,
+               SessionMarks::Ended ended)
+    : m_loginCaller(loginCaller), m_logPath(logPath), m_update(logPath, LogUpdate::Reading::Changes),
+      m_check(logPath), m_owners(SubordinateUids, uidOf, hasAccount), m_marks(marksFolder, std::move(ended)),
+      m_inFlight(marksFolder + "/in-flight")
 {
     m_login.listener = doors.login;
     m_login.login = true;
@@ -99,11 +99,31 @@ Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t 
         if (listener >= 0)
             ::fcntl(listener, F_SETFL, ::fcntl(listener, F_GETFL) | O_NONBLOCK);
     }
+    finishLeftOver();
+    // Damage is looked for at once, not at the first access: it may be a
+    // long while away.
+    m_check.start();
 }
 
 void Server::follow(Logind &logind)
 {
     m_logind = &logind;
+}
+
+void Server::mendThrough(std::function<bool()> mend)
+{
+    m_mend = std::move(mend);
+}
+
+void Server::finishLeftOver()
+{
+    const std::optional<InFlight::Access> left = m_inFlight.left();
+    if (left && InFlight::written(m_logPath, *left)) {
+        if (left->login)
+            m_marks.mark(left->who.session, left->who.uid, left->offset);
+        Journal::recorded(left->who, left->record);
+    }
+    m_inFlight.done();
 }
 
 int Server::run()
@@ -127,7 +147,8 @@ bool Server::turn(std::chrono::milliseconds wait)
         watched.push_back({m_logind->fd(), m_logind->events(), 0});
         next = std::min(next, m_logind->deadline().value_or(Clock::time_point::max()));
     }
-    int timeout = int(wait.count());
+    // A search under way waits for nothing but what is ready now.
+    int timeout = m_check.pending() ? 0 : int(wait.count());
     if (next != Clock::time_point::max()) {
         const auto left = std::max<std::int64_t>(
             0, std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now()).count() + 1);
@@ -139,7 +160,7 @@ bool Server::turn(std::chrono::milliseconds wait)
     }
     const auto now = Clock::now();
     const pollfd *state = watched.data();
-    // Root's door first: a turn busy with users never delays a login.
+    // Root's door first; and before each user's append it is looked at again.
     for (Door *door : {&m_login, &m_access}) {
         const pollfd listener = *state++;
         const std::size_t polled = door->connections.size();
@@ -154,7 +175,40 @@ bool Server::turn(std::chrono::milliseconds wait)
         for (const Logind::Return &found : m_logind->process(Clock::now()))
             cameBack(found);
     }
+    checkSome();
     return true;
+}
+
+void Server::serveLogins()
+{
+    if (m_servingLogins || m_login.listener < 0)
+        return;
+    m_servingLogins = true;
+    // A second look serves what the first accepted: its request is there.
+    for (int look = 0; look < 2; ++look) {
+        std::vector<pollfd> watched{{m_login.listener, POLLIN, 0}};
+        for (const Connection &connection : m_login.connections)
+            watched.push_back({connection.fd, short(connection.answered ? POLLOUT : POLLIN), 0});
+        if (::poll(watched.data(), watched.size(), 0) <= 0)
+            break;
+        serve(m_login, watched.data() + 1, Clock::now());
+        // A listener that failed is the next turn's to find.
+        if (watched.front().revents & POLLIN)
+            acceptWaiting(m_login);
+    }
+    m_servingLogins = false;
+}
+
+void Server::checkSome()
+{
+    if (const std::optional<std::string> damage = m_check.step()) {
+        if (m_checkFor)
+            Journal::warning(*m_checkFor, *damage);
+        else
+            Journal::note(*damage, LOG_WARNING);
+    }
+    if (!m_check.pending())
+        m_checkFor.reset();
 }
 
 void Server::serve(Door &door, const pollfd *states, Clock::time_point now)
@@ -192,7 +246,13 @@ bool Server::acceptWaiting(Door &door)
         Connection connection;
         connection.fd = fd;
         connection.uid = peer.uid;
-        connection.person = door.login ? peer.uid : personOf(fd, peer.uid);
+        // The owner of the session or user slice the peer runs in; outside
+        // every user's slice, the owner of its uid, which may be another
+        // account's subordinate.
+        uid_t sliceOwner = 0;
+        connection.person = door.login ? peer.uid
+            : sd_peer_get_owner_uid(fd, &sliceOwner) >= 0 ? sliceOwner
+                                                           : m_owners.of(peer.uid);
         std::optional<Admission::Refusal> refusal;
         if (!door.login)
             refusal = m_admission.open(connection.person);
@@ -206,8 +266,7 @@ bool Server::acceptWaiting(Door &door)
             [[maybe_unused]] const ssize_t sent =
                 ::send(fd, said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::close(fd);
-            report(*refusal, {connection.person, nameOf(connection.person), "unknown", {}, {}}, connection.person,
-                   reason);
+            report(accessOf(connection, "unknown"), connection.person, reason);
             continue;
         }
         char *session = nullptr;
@@ -223,17 +282,15 @@ bool Server::acceptWaiting(Door &door)
 
 // Every refusal is told at most once a minute for each person and kind,
 // with the count since the last, so that no one can flood the journal.
-void Server::report(Admission::Refusal kind, const Journal::Access &access, uid_t person,
-                    const std::string &reason)
+void Server::report(const Journal::Access &access, uid_t person, const std::string &reason)
 {
-    if (const std::optional<int> count = m_admission.refused(person, kind))
+    if (const std::optional<int> count = m_admission.refused(person))
         Journal::refused(access, reason + " (" + std::to_string(*count) + " richieste rifiutate)");
 }
 
-void Server::refuse(Connection &connection, Admission::Refusal kind, const Journal::Access &access,
-                    const std::string &reason)
+void Server::refuse(Connection &connection, const Journal::Access &access, const std::string &reason)
 {
-    report(kind, access, connection.person, reason);
+    report(access, connection.person, reason);
     reply(connection, Protocol::Error, "Accesso non registrato: " + reason);
 }
 
@@ -252,17 +309,15 @@ void Server::receive(Door &door, Connection &connection)
     if (end != std::string::npos)
         answer(door, connection, std::string_view(connection.request).substr(0, end));
     else if (connection.request.size() >= Protocol::MaxRequest)
-        refuse(connection, Admission::Refusal::Invalid,
-               {connection.person, nameOf(connection.person), "unknown", {}, connection.session},
-               "richiesta non valida, troppo lunga");
+        refuse(connection, accessOf(connection, "unknown"), "richiesta non valida, troppo lunga");
 }
 
 void Server::answer(Door &door, Connection &connection, std::string_view line)
 {
     const std::optional<Request> request = Request::parse(line);
-    Journal::Access access{connection.uid, nameOf(connection.uid), "unknown", {}, connection.session};
+    Journal::Access access = accessOf(connection, "unknown");
     if (!request) {
-        refuse(connection, Admission::Refusal::Invalid, access, "richiesta non valida");
+        refuse(connection, access, "richiesta non valida");
         return;
     }
     access.source = request->source();
@@ -270,7 +325,7 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
     // Root's door is PAM's, and only PAM, which runs as root, may name the
     // user who logged in: no user can reach or fill that door.
     if (door.login ? connection.uid != m_loginCaller : request->kind == Request::Kind::Login) {
-        refuse(connection, Admission::Refusal::NotRoot, access,
+        refuse(connection, access,
                "solo root, dal socket degli accessi di login, può registrare l'accesso di un altro utente");
         return;
     }
@@ -280,7 +335,7 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
         return;
     // Root's door is PAM's: logins are never capped by what users do.
     if (!door.login && !m_admission.mayRecord(connection.person)) {
-        refuse(connection, Admission::Refusal::Accesses, access, tooManyAccesses());
+        refuse(connection, access, tooManyAccesses());
         return;
     }
     record(connection, *request, access);
@@ -296,7 +351,7 @@ bool Server::admitLogin(Connection &connection, const Request &request, Journal:
     access.session = request.session;
     access.uid = uid.value_or(uid_t(-1));
     if (!uid) {
-        refuse(connection, Admission::Refusal::UnknownUser, access, "utente sconosciuto");
+        refuse(connection, access, "utente sconosciuto");
         return false;
     }
     if (!m_marks.recorded(request.session, *uid))
@@ -307,37 +362,79 @@ bool Server::admitLogin(Connection &connection, const Request &request, Journal:
 
 void Server::record(Connection &connection, const Request &request, const Journal::Access &access)
 {
-    if (!write(access, request.kind == Request::Kind::Login ? access.uid : connection.person)) {
+    const bool login = request.kind == Request::Kind::Login;
+    if (!write(access, login ? access.uid : connection.person, login)) {
         reply(connection, Protocol::Error, m_update.errorString());
         return;
     }
     // PAM lists nothing: the login's own step has no use for the records.
-    if (request.kind == Request::Kind::Login)
-        m_marks.mark(request.session, access.uid, m_update.recordOffset());
-    sendRecords(connection, request.kind == Request::Kind::Login ? 0 : m_update.recordOffset(),
-                m_update.notice());
+    sendRecords(connection, login ? 0 : m_update.recordOffset(), m_update.notice());
 }
 
 // Appends the access to the log and tells the journal; false when the log
 // could not take it, which the journal tells as an error: it then holds the
 // only trace of that access.
-bool Server::write(const Journal::Access &access, uid_t person)
+bool Server::write(const Journal::Access &access, uid_t person, bool login)
 {
-    const bool recorded = m_update.run();
-    // Told once, at the access that found it: the update reads the log again
-    // only where someone else changed it.
-    for (const std::string &found : {m_update.notice(), m_update.damage()}) {
-        if (!found.empty())
-            Journal::warning(access, found);
-    }
+    if (!login)
+        serveLogins();
+    mendPlace(access);
+    bool recorded = append(access, login);
+    // The place changed between the look and the append.
+    if (!recorded && mendPlace(access))
+        recorded = append(access, login);
+    if (!m_update.notice().empty())
+        Journal::warning(access, m_update.notice());
     if (!recorded) {
         Journal::lost(access, m_update.errorString());
         return false;
     }
-    Journal::recorded(access, m_update.record());
+    if (m_update.changedByOthers()) {
+        m_check.start();
+        m_checkFor = access;
+    }
     if (m_logind)
         m_logind->recorded(person);
     return true;
+}
+
+// The record, then the session's mark, then the journal's entry: a service
+// that dies between them finishes the access at its next start.
+bool Server::append(const Journal::Access &access, bool login)
+{
+    const auto noteFirst = [&](std::size_t offset, const std::string &record) {
+        m_inFlight.note({offset, record, login, access});
+    };
+    const bool recorded = m_update.run(&AccessTime::now, noteFirst);
+    if (recorded && login)
+        m_marks.mark(access.session, access.uid, m_update.recordOffset());
+    if (recorded)
+        Journal::recorded(access, m_update.record());
+    m_inFlight.done();
+    return recorded;
+}
+
+bool Server::mendPlace(const Journal::Access &access)
+{
+    if (!m_mend)
+        return false;
+    const std::vector<std::string> problems = Layout::problemsAt(m_logPath, ::geteuid());
+    if (problems.empty())
+        return false;
+    std::string found;
+    for (const std::string &problem : problems)
+        found += (found.empty() ? "" : "; ") + problem;
+    const bool mended = m_mend();
+    Journal::warning(access, "Il posto del registro " + m_logPath + " non era in ordine (" + found + "): "
+                         + (mended ? "rimesso in ordine" : "impossibile rimetterlo in ordine"));
+    return mended;
+}
+
+Journal::Access Server::accessOf(const Connection &connection, std::string source) const
+{
+    // Uids that no account owns are told by their number.
+    const uid_t who = connection.person == Owners::Nobody ? connection.uid : connection.person;
+    return {who, nameOf(who), std::move(source), {}, connection.session};
 }
 
 // An unlock or a wake: an access of the session's owner, within the same
@@ -346,10 +443,10 @@ void Server::cameBack(const Logind::Return &found)
 {
     const Journal::Access access{found.uid, nameOf(found.uid), found.source, {}, found.session};
     if (!m_admission.mayRecord(found.uid)) {
-        report(Admission::Refusal::Accesses, access, found.uid, tooManyAccesses());
+        report(access, found.uid, tooManyAccesses());
         return;
     }
-    write(access, found.uid);
+    write(access, found.uid, false);
 }
 
 // The first logger of a session whose login PAM recorded is that login:

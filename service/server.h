@@ -1,13 +1,18 @@
 #pragma once
 
+#include "log/journal.h"
+#include "log/logcheck.h"
 #include "log/logupdate.h"
 #include "service/admission.h"
-#include "service/journal.h"
+#include "service/inflight.h"
 #include "service/logind.h"
+#include "service/owners.h"
 #include "service/sessionmarks.h"
 
 #include <chrono>
+#include <functional>
 #include <list>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -20,7 +25,10 @@ struct Request;
 // served as soon as its request is whole, and answered without waiting for
 // it to read: one that is slow, stopped or hostile runs out only its own
 // deadline. Users share one door, each person within a capped share; PAM has
-// a door of its own, which only root can open and which is served first.
+// a door of its own, which only root can open and which is served before
+// every append of a user's. The log's folder, the log and the lock are
+// checked before each append and put right where they went wrong; the
+// search for damaged lines runs in pieces between requests.
 class Server
 {
 public:
@@ -31,11 +39,15 @@ public:
     };
 
     // 'loginCaller' is the one uid the login door serves: root, which only a
-    // test replaces.
-    Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller = 0);
+    // test replaces, as it replaces logind's word on which sessions ended.
+    Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller = 0,
+           SessionMarks::Ended ended = {});
 
     // Counts the returns that logind tells of, too: unlocks and wakes.
     void follow(Logind &logind);
+    // What puts the log's place right when it is not as it should be; true
+    // once it has done what it could. Without one, nothing is checked.
+    void mendThrough(std::function<bool()> mend);
 
     // Serves until a listening socket fails; returns the exit status.
     int run();
@@ -50,7 +62,7 @@ private:
     {
         int fd = -1;
         uid_t uid = 0;
-        uid_t person = 0;    // whose share it takes
+        uid_t person = 0;    // whose share it takes: Owners::Nobody for no one's
         std::string session; // the caller's logind session, if it runs in one
         Clock::time_point deadline;
         std::string request;
@@ -68,11 +80,21 @@ private:
 
     bool acceptWaiting(Door &door);
     void serve(Door &door, const struct pollfd *states, Clock::time_point now);
+    // What waits at root's door, served now: a login waits for one user's
+    // append at most.
+    void serveLogins();
     void receive(Door &door, Connection &connection);
     void answer(Door &door, Connection &connection, std::string_view line);
     bool admitLogin(Connection &connection, const Request &request, Journal::Access &access);
     void record(Connection &connection, const Request &request, const Journal::Access &access);
-    bool write(const Journal::Access &access, uid_t person);
+    bool write(const Journal::Access &access, uid_t person, bool login);
+    bool append(const Journal::Access &access, bool login);
+    // The place put right, where it is not as it should be; true if it was.
+    bool mendPlace(const Journal::Access &access);
+    // What a service that died in the middle of an access left undone.
+    void finishLeftOver();
+    void checkSome();
+    Journal::Access accessOf(const Connection &connection, std::string source) const;
     void cameBack(const Logind::Return &found);
     bool answerAsLogin(Connection &connection);
     void sendRecords(Connection &connection, std::size_t bytes, std::string_view notice);
@@ -80,17 +102,22 @@ private:
     void reply(Connection &connection, std::string_view status, std::string_view text);
     void respond(Connection &connection, std::string headerLine);
     void send(Connection &connection);
-    void refuse(Connection &connection, Admission::Refusal kind, const Journal::Access &access,
-                const std::string &reason);
-    void report(Admission::Refusal kind, const Journal::Access &access, uid_t person,
-                const std::string &reason);
+    void refuse(Connection &connection, const Journal::Access &access, const std::string &reason);
+    void report(const Journal::Access &access, uid_t person, const std::string &reason);
 
     Door m_login;
     Door m_access;
     uid_t m_loginCaller;
     std::string m_logPath;
     LogUpdate m_update;
+    LogCheck m_check;
+    // The access that set the search going, to name beside what it finds.
+    std::optional<Journal::Access> m_checkFor;
     Admission m_admission;
+    Owners m_owners;
     SessionMarks m_marks;
+    InFlight m_inFlight;
+    std::function<bool()> m_mend;
+    bool m_servingLogins = false;
     Logind *m_logind = nullptr;
 };

@@ -31,13 +31,16 @@ struct Mark
     unsigned long uid = 0;
     unsigned long long offset = 0;
     long long at = 0;
+    // Its first logger came: the login stays recorded, for a retry of PAM's,
+    // but no other logger is that login.
+    int claimed = 0;
 };
 
 std::optional<Mark> readMark(const std::string &path)
 {
     std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "re"), &std::fclose);
     Mark mark;
-    if (!file || std::fscanf(file.get(), "%lu %llu %lld", &mark.uid, &mark.offset, &mark.at) != 3)
+    if (!file || std::fscanf(file.get(), "%lu %llu %lld %d", &mark.uid, &mark.offset, &mark.at, &mark.claimed) < 3)
         return std::nullopt;
     return mark;
 }
@@ -65,7 +68,9 @@ bool isGraphical(const char *session)
 
 } // namespace
 
-SessionMarks::SessionMarks(std::string folder) : m_folder(std::move(folder)) { }
+SessionMarks::SessionMarks(std::string folder, Ended ended)
+    : m_folder(std::move(folder)), m_ended(ended ? std::move(ended) : sessionEnded)
+{ }
 
 bool SessionMarks::isSessionId(const std::string &session)
 {
@@ -76,12 +81,18 @@ bool SessionMarks::isSessionId(const std::string &session)
 void SessionMarks::mark(const std::string &session, uid_t uid, std::size_t recordOffset)
 {
     forgetEnded();
+    write(session, uid, recordOffset, bootSeconds(), false);
+}
+
+void SessionMarks::write(const std::string &session, uid_t uid, std::size_t recordOffset, long long at,
+                         bool claimed)
+{
     if (!isSessionId(session))
         return;
     const std::string path = m_folder + '/' + session;
     const std::string temporary = path + ".new";
-    const std::string text =
-        std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' ' + std::to_string(bootSeconds()) + '\n';
+    const std::string text = std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' ' + std::to_string(at)
+        + ' ' + (claimed ? '1' : '0') + '\n';
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool written = fd >= 0 && Io::writeAll(fd, text);
     if (fd >= 0 && ::close(fd) != 0)
@@ -126,9 +137,9 @@ std::optional<std::size_t> SessionMarks::take(const std::string &session, uid_t 
         return std::nullopt;
     const std::string path = m_folder + '/' + session;
     const std::optional<Mark> mark = readMark(path);
-    if (!mark || mark->uid != uid || bootSeconds() - mark->at > ClaimWindow.count()
-        || ::unlink(path.c_str()) != 0)
+    if (!mark || mark->claimed || mark->uid != uid || bootSeconds() - mark->at > ClaimWindow.count())
         return std::nullopt;
+    write(session, uid, std::size_t(mark->offset), mark->at, true);
     return std::size_t(mark->offset);
 }
 
@@ -142,7 +153,7 @@ void SessionMarks::forgetEnded()
         if (name == "." || name == "..")
             continue;
         const std::optional<Mark> mark = readMark(m_folder + '/' + name);
-        if (!isSessionId(name) || sessionEnded(name) || !mark
+        if (!isSessionId(name) || m_ended(name) || !mark
             || bootSeconds() - mark->at > ClaimWindow.count())
             ::unlink((m_folder + '/' + name).c_str());
     }

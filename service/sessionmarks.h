@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -19,13 +20,17 @@ public:
     // later, deliberate start.
     static constexpr std::chrono::seconds ClaimWindow{120};
 
-    explicit SessionMarks(std::string folder);
+    // Whether logind has let a session go; a test puts its own.
+    using Ended = std::function<bool(const std::string &session)>;
+
+    explicit SessionMarks(std::string folder, Ended ended = {});
 
     // PAM's login in 'session' was recorded, its record beginning at 'recordOffset'.
     void mark(const std::string &session, uid_t uid, std::size_t recordOffset);
 
     // Whether PAM's login of 'uid' in 'session' was recorded lately: asked
-    // again, after the service broke off its answer, it is not recorded twice.
+    // again, after the service broke off its answer, it is not recorded
+    // twice, even where the session's first logger has come meanwhile.
     bool recorded(const std::string &session, uid_t uid) const;
 
     // An access of 'uid' from 'peerSession', or from outside any session
@@ -38,7 +43,9 @@ public:
 
 private:
     std::optional<std::size_t> take(const std::string &session, uid_t uid);
+    void write(const std::string &session, uid_t uid, std::size_t recordOffset, long long at, bool claimed);
     void forgetEnded();
 
     std::string m_folder;
+    Ended m_ended;
 };

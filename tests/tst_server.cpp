@@ -1,9 +1,13 @@
+#include "log/accesslog.h"
 #include "log/protocol.h"
+#include "service/inflight.h"
+#include "service/layout.h"
 #include "service/server.h"
 
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,6 +40,12 @@ int listenAt(const std::string &path)
     return fd;
 }
 
+// The tests' sessions are no logind's: none has ended.
+bool stillOpen(const std::string &)
+{
+    return false;
+}
+
 std::string myName()
 {
     const passwd *entry = ::getpwuid(::getuid());
@@ -59,6 +69,12 @@ private slots:
     void loginsComeOnlyThroughRootsDoor();
     void aLoginAskedAgainIsRecordedOnce_data();
     void aLoginAskedAgainIsRecordedOnce();
+    void aLoginLeftHalfDoneIsFinishedOnce_data();
+    void aLoginLeftHalfDoneIsFinishedOnce();
+    void aLoginWaitsForOneUsersAppendAtMost();
+    void whatIsWrongWithThePlace_data();
+    void whatIsWrongWithThePlace();
+    void thePlaceIsPutRightBeforeTheAppend();
 
 private:
     int connectTo(const std::string &door, std::string_view request);
@@ -89,7 +105,8 @@ void tst_Server::init()
     ::mkdir((folder + "/marks").c_str(), 0700);
     m_listeners[0] = listenAt(m_accessDoor);
     m_listeners[1] = listenAt(m_loginDoor);
-    m_server.emplace(Server::Doors{m_listeners[0], m_listeners[1]}, m_log, folder + "/marks", ::getuid());
+    m_server.emplace(Server::Doors{m_listeners[0], m_listeners[1]}, m_log, folder + "/marks", ::getuid(),
+                     stillOpen);
 }
 
 void tst_Server::cleanup()
@@ -208,21 +225,155 @@ void tst_Server::aLoginAskedAgainIsRecordedOnce_data()
     QTest::addColumn<QString>("session");
     QTest::addColumn<int>("records");
 
-    QTest::newRow("in a logind session") << "c7" << 1;
-    QTest::newRow("with no session to tell it by") << "" << 2;
+    QTest::addColumn<bool>("claimedBetween");
+
+    QTest::newRow("in a logind session") << "c7" << 1 << false;
+    QTest::newRow("after the session's first logger took it") << "c7" << 1 << true;
+    QTest::newRow("with no session to tell it by") << "" << 2 << false;
 }
 
+// PAM asks again when the service broke off its answer.
 void tst_Server::aLoginAskedAgainIsRecordedOnce()
 {
     QFETCH(QString, session);
     QFETCH(int, records);
+    QFETCH(bool, claimedBetween);
     if (myName().empty())
         QSKIP("the tests' user has no name");
 
     const std::string request = "login\t" + myName() + "\tsshd\tssh\t" + session.toStdString() + '\n';
-    for (int i = 0; i < 2; ++i)
-        QCOMPARE(ask(m_loginDoor, request), std::string("ok 0 0 \n"));
-    QCOMPARE(logSize(), off_t(records * std::string_view("#2002-02-02 17:41:51#\r\n").size()));
+    QCOMPARE(ask(m_loginDoor, request), std::string("ok 0 0 \n"));
+    if (claimedBetween)
+        QVERIFY(SessionMarks(m_dir->filePath(QStringLiteral("marks")).toStdString(), stillOpen)
+                    .claim(::getuid(), session.toStdString()));
+    QCOMPARE(ask(m_loginDoor, request), std::string("ok 0 0 \n"));
+    QCOMPARE(logSize(), off_t(records * AccessLog::FullLine));
+}
+
+void tst_Server::aLoginLeftHalfDoneIsFinishedOnce_data()
+{
+    QTest::addColumn<bool>("written");
+
+    QTest::newRow("killed after its record") << true;
+    QTest::newRow("killed before its record") << false;
+}
+
+// A service killed in the middle of a login: the one started after it
+// finds the note, and PAM's retry records the login once either way.
+void tst_Server::aLoginLeftHalfDoneIsFinishedOnce()
+{
+    QFETCH(bool, written);
+    if (myName().empty())
+        QSKIP("the tests' user has no name");
+    const std::string record = "#2026-12-10 08:00:00#";
+    if (written) {
+        QFile log(QString::fromStdString(m_log));
+        QVERIFY(log.open(QIODevice::Append) && log.write(QByteArray::fromStdString(record + "\r\n")) > 0);
+    }
+    const std::string marks = m_dir->filePath(QStringLiteral("marks")).toStdString();
+    InFlight(marks + "/in-flight").note({0, record, true, {::getuid(), myName(), "ssh", "ssh", "c9"}});
+    m_server.emplace(Server::Doors{m_listeners[0], m_listeners[1]}, m_log, marks, ::getuid(), stillOpen);
+
+    QVERIFY(!InFlight(marks + "/in-flight").left());
+    QCOMPARE(ask(m_loginDoor, "login\t" + myName() + "\tsshd\tssh\tc9\n"), std::string("ok 0 0 \n"));
+    QCOMPARE(logSize(), off_t(AccessLog::FullLine));
+}
+
+// The login comes while users' requests wait: it is answered after one
+// user's append at most, not after the turn's.
+void tst_Server::aLoginWaitsForOneUsersAppendAtMost()
+{
+    if (myName().empty())
+        QSKIP("the tests' user has no name");
+    std::vector<int> users;
+    for (int i = 0; i < Protocol::MaxConnectionsPerPerson; ++i)
+        users.push_back(connectTo(m_accessDoor, "access\n"));
+    m_server->turn(std::chrono::milliseconds(20)); // all accepted
+    // The place looks wrong to the service (the folder is a temporary one's),
+    // so this runs before each append: the login comes during the first.
+    int login = -1;
+    m_server->mendThrough([&] {
+        if (login < 0)
+            login = connectTo(m_loginDoor, "login\t" + myName() + "\tsshd\tssh\tc8\n");
+        return false;
+    });
+    m_server->turn(std::chrono::milliseconds(20));
+    std::ifstream mark(m_dir->filePath(QStringLiteral("marks/c8")).toStdString());
+    std::size_t uid = 0, offset = 0;
+    QVERIFY(mark >> uid >> offset);
+    QCOMPARE(offset, std::size_t(AccessLog::FullLine));
+    QCOMPARE(logSize(), off_t(5 * AccessLog::FullLine));
+    for (const int fd : users)
+        ::close(fd);
+    ::close(login);
+}
+
+void tst_Server::whatIsWrongWithThePlace_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QString>("found");
+
+    QTest::newRow("as it should be") << "" << "";
+    QTest::newRow("the log replaced by root's copy") << "log owner 0" << "il registro appartiene all'utente 0";
+    QTest::newRow("the log made private") << "log mode 600" << "il registro ha i permessi 600";
+    QTest::newRow("the log gone") << "log gone" << "il registro non c'è";
+    QTest::newRow("the log a link") << "log link" << "il registro non è un file regolare";
+    QTest::newRow("the lock gone") << "lock gone" << "il file di blocco non c'è";
+    QTest::newRow("the lock opened to all") << "lock mode 644" << "il file di blocco ha i permessi 644";
+    QTest::newRow("the folder gone, and all in it") << "folder gone" << "la cartella del registro non c'è";
+    QTest::newRow("the folder root's") << "folder owner 0" << "la cartella del registro appartiene all'utente 0";
+}
+
+void tst_Server::whatIsWrongWithThePlace()
+{
+    QFETCH(QString, change);
+    QFETCH(QString, found);
+    struct stat folder{}, log{}, lock{};
+    folder.st_mode = S_IFDIR | Layout::FolderMode;
+    log.st_mode = S_IFREG | Layout::LogMode;
+    lock.st_mode = S_IFREG | Layout::LockMode;
+    folder.st_uid = log.st_uid = lock.st_uid = 113;
+    Layout::Found folderFound = folder, logFound = log, lockFound = lock;
+    const QStringList words = change.split(QLatin1Char(' '));
+    Layout::Found &changed = words[0] == QLatin1String("folder") ? folderFound
+        : words[0] == QLatin1String("log")                       ? logFound
+                                                                 : lockFound;
+    if (words.value(1) == QLatin1String("gone"))
+        changed.reset();
+    else if (words.value(1) == QLatin1String("link"))
+        changed->st_mode = S_IFLNK | 0777;
+    else if (words.value(1) == QLatin1String("owner"))
+        changed->st_uid = words[2].toUInt();
+    else if (words.value(1) == QLatin1String("mode"))
+        changed->st_mode = (changed->st_mode & S_IFMT) | words[2].toUInt(nullptr, 8);
+    QStringList problems;
+    for (const std::string &problem : Layout::problems(folderFound, logFound, lockFound, 113))
+        problems << QString::fromStdString(problem);
+    QCOMPARE(problems.join(QLatin1String("; ")), found);
+}
+
+// What was wrong is put right first, and the access that found it is
+// recorded after the bytes that were there.
+void tst_Server::thePlaceIsPutRightBeforeTheAppend()
+{
+    const QString folder = m_dir->path();
+    QVERIFY(QFile::setPermissions(folder, QFileDevice::Permissions(0x7755)));
+    const std::string lock = m_log + ".lock";
+    ::close(::open(lock.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0600));
+    ::chmod(lock.c_str(), 0600);
+    ::chmod(m_log.c_str(), 0644);
+    QVERIFY(ask(m_accessDoor, "access\n").starts_with("ok "));
+    ::chmod(m_log.c_str(), 0444); // as root's copy would be, to the service
+    int mended = 0;
+    m_server->mendThrough([&] {
+        ++mended;
+        return ::chmod(m_log.c_str(), 0644) == 0;
+    });
+    QVERIFY(ask(m_accessDoor, "access\n").starts_with("ok " + std::to_string(AccessLog::FullLine) + " "));
+    QCOMPARE(mended, 1);
+    QCOMPARE(logSize(), off_t(2 * AccessLog::FullLine));
+    QVERIFY(ask(m_accessDoor, "access\n").starts_with("ok "));
+    QCOMPARE(mended, 1);
 }
 
 QTEST_GUILESS_MAIN(tst_Server)
