@@ -1,6 +1,6 @@
 #include "service/logind.h"
 #include "log/people.h"
-#include "service/journal.h"
+#include "log/journal.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -18,7 +18,9 @@ constexpr char Login1[] = "org.freedesktop.login1";
 constexpr char SessionInterface[] = "org.freedesktop.login1.Session";
 constexpr char SessionPaths[] = "/org/freedesktop/login1/session";
 constexpr char Bus[] = "org.freedesktop.DBus";
-constexpr std::chrono::seconds RetryDelay{10};
+// Short, so that an unlock soon after the bus's return counts; a failed
+// connect costs next to nothing.
+constexpr std::chrono::milliseconds RetryDelay{500};
 // Reading the sessions' state holds up the service: logind answers in
 // milliseconds, or is not well.
 constexpr std::uint64_t CallTimeoutUsec = 500'000;
@@ -95,6 +97,20 @@ std::optional<uid_t> personOf(const std::string &session)
     return uid;
 }
 
+// What logind says now of the session's lock, if it answers.
+std::optional<bool> lockedHintOf(sd_bus *bus, const char *session)
+{
+    char *path = nullptr;
+    int hint = 0;
+    const bool read = sd_bus_path_encode(SessionPaths, session, &path) >= 0
+        && sd_bus_get_property_trivial(bus, Login1, path, SessionInterface, "LockedHint", nullptr, 'b', &hint)
+            >= 0;
+    std::free(path);
+    if (!read)
+        return std::nullopt;
+    return hint != 0;
+}
+
 std::string errorText(int error)
 {
     return std::strerror(error < 0 ? -error : error);
@@ -158,10 +174,6 @@ void Logind::connect(Clock::time_point now)
     }
     m_bus = bus;
     m_retry.reset();
-    if (m_lost)
-        Journal::note("Il bus di sistema è di nuovo raggiungibile: sblocchi e risvegli sono contati come accessi",
-                      LOG_NOTICE);
-    m_lost = false;
 }
 
 void Logind::lose(Clock::time_point now, int error)
@@ -201,10 +213,19 @@ int Logind::onSignal(sd_bus_message *message, void *self, sd_bus_error *)
 
 int Logind::onOwner(sd_bus_message *reply, void *self, sd_bus_error *)
 {
+    auto *logind = static_cast<Logind *>(self);
+    // Told once the bus has answered, not at the connect: a bus that takes
+    // the connection and drops it, try after try, is still lost. NoReply is
+    // sd-bus's own word for a connection that ended or a call that timed out.
+    if (logind->m_lost && !sd_bus_message_is_method_error(reply, SD_BUS_ERROR_NO_REPLY)) {
+        Journal::note("Il bus di sistema è di nuovo raggiungibile: sblocchi e risvegli sono contati come accessi",
+                      LOG_NOTICE);
+        logind->m_lost = false;
+    }
     const char *owner = nullptr;
     // No owner yet: logind's start will be a NameOwnerChanged.
     if (!sd_bus_message_is_method_error(reply, nullptr) && sd_bus_message_read(reply, "s", &owner) >= 0)
-        static_cast<Logind *>(self)->ownerChanged(owner);
+        logind->ownerChanged(owner);
     return 0;
 }
 
@@ -268,15 +289,8 @@ void Logind::readLockedHints()
     char **sessions = nullptr;
     const int count = sd_get_sessions(&sessions);
     for (int i = 0; i < count; ++i) {
-        char *path = nullptr;
-        int hint = 0;
-        if (sd_bus_path_encode(SessionPaths, sessions[i], &path) >= 0
-            && sd_bus_get_property_trivial(m_bus, Login1, path, SessionInterface, "LockedHint", nullptr, 'b',
-                                           &hint)
-                >= 0
-            && hint)
+        if (lockedHintOf(m_bus, sessions[i]).value_or(false))
             m_returns.locked(sessions[i]);
-        std::free(path);
         std::free(sessions[i]);
     }
     std::free(sessions);
@@ -292,6 +306,7 @@ void Logind::unlocked(const std::string &session)
 
 // A while after the wake: the session then on the computer's own screen
 // and keyboard, unless a greeter or a locked screen stands before it.
+// LightDM's lock is its greeter in front; the others' is the LockedHint.
 void Logind::lookAtSeat()
 {
     char *active = nullptr;
@@ -300,6 +315,6 @@ void Logind::lookAtSeat()
         return;
     const Text owned(active);
     const std::optional<uid_t> person = personOf(active);
-    if (person && m_returns.wakeCounts(active, *person))
+    if (person && m_returns.wakeCounts(active, *person, lockedHintOf(m_bus, active)))
         m_found.push_back({active, *person, "wake"});
 }

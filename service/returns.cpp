@@ -56,12 +56,22 @@ bool Returns::takeWake(Clock::time_point now)
     return true;
 }
 
-bool Returns::wakeCounts(const std::string &session, uid_t person) const
+bool Returns::wakeCounts(const std::string &session, uid_t person, std::optional<bool> lockedNow)
 {
+    // What logind says now outweighs the Lock once heard. Some screen lockers
+    // have logind lock the session and never tell it of the unlock: such a
+    // Lock must neither hold back every later wake nor, once the wake has
+    // counted, count again at a late Unlock. A lock logind holds, heard or
+    // not, is one whose unlock is to come.
+    const bool locked = lockedNow.value_or(isLocked(session));
+    if (locked)
+        m_locked.insert(session);
+    else
+        m_locked.erase(session);
     // Still locked: its unlock will be the return. Unlocked already, or
     // logged in anew: that access was it. With unlocks not counted, the wake
     // is the only trace of this return.
-    if (m_counted.unlocks && isLocked(session))
+    if (m_counted.unlocks && locked)
         return false;
     return m_recordedSinceWake.count(person) == 0;
 }

@@ -50,8 +50,10 @@ public:
     // True once, when the look is due at 'now': the caller then finds the
     // seat's active session and asks wakeCounts().
     bool takeWake(Clock::time_point now);
-    // Whether a wake into this session of 'person' is the return.
-    bool wakeCounts(const std::string &session, uid_t person) const;
+    // Whether a wake into this session of 'person' is the return, with what
+    // logind says now of its lock, if it answered: that, not the Lock once
+    // heard, tells whether the screen still waits for an unlock.
+    bool wakeCounts(const std::string &session, uid_t person, std::optional<bool> lockedNow);
 
 private:
     Counted m_counted;

@@ -29,7 +29,9 @@ void tst_Returns::oneReturnIsOneAccess_data()
     QTest::addColumn<int>("accesses");
 
     // Sessions a and b are persons 1000 and 1001. "look" comes when the
-    // wake's delay is over, "early" before it; "login" is any other access.
+    // wake's delay is over, "early" before it; at the look logind says the
+    // session is unlocked, or "locked", or leaves the question "unanswered".
+    // "login" is any other access.
     QTest::newRow("an unlock of a locked session") << true << true << "lock a, unlock a" << 1;
     QTest::newRow("the two signals of one unlock") << true << true << "lock a, lock a, unlock a, unlock a" << 1;
     QTest::newRow("an unlock of a session never locked") << true << true << "unlock a" << 0;
@@ -38,9 +40,9 @@ void tst_Returns::oneReturnIsOneAccess_data()
     QTest::newRow("sessions apart") << true << true << "lock a, lock b, unlock b, unlock a" << 2;
     QTest::newRow("a wake into an unlocked session") << true << true << "sleep, wake, look a" << 1;
     QTest::newRow("nothing before the desktop has had its time") << true << true << "sleep, wake, early a" << 0;
-    QTest::newRow("locked before the sleep, unlocked after") << true << true
-                                                             << "lock a, sleep, wake, look a, unlock a" << 1;
-    QTest::newRow("locked after the wake") << true << true << "sleep, wake, lock a, look a, unlock a" << 1;
+    QTest::newRow("locked before the sleep, unlocked after")
+        << true << true << "lock a, sleep, wake, look a locked, unlock a" << 1;
+    QTest::newRow("locked after the wake") << true << true << "sleep, wake, lock a, look a locked, unlock a" << 1;
     QTest::newRow("unlocked before the look") << true << true << "lock a, sleep, wake, unlock a, look a" << 1;
     QTest::newRow("logged in anew after the wake") << true << true << "sleep, wake, login a, look a" << 1;
     QTest::newRow("someone else's access after the wake") << true << true << "sleep, wake, login b, look a" << 2;
@@ -48,11 +50,23 @@ void tst_Returns::oneReturnIsOneAccess_data()
                                                    << 1;
     QTest::newRow("each wake its own return") << true << true << "sleep, wake, look a, sleep, wake, look a" << 2;
     QTest::newRow("unlocks not counted") << false << true << "lock a, unlock a" << 0;
-    QTest::newRow("unlocks not counted: the wake is the return") << false << true << "lock a, sleep, wake, look a"
-                                                                 << 1;
+    QTest::newRow("unlocks not counted: the wake is the return") << false << true
+                                                                 << "lock a, sleep, wake, look a locked" << 1;
     QTest::newRow("wakes not counted") << true << false << "sleep, wake, look a" << 0;
     QTest::newRow("wakes not counted, its unlock still is") << true << false
-                                                            << "lock a, sleep, wake, look a, unlock a" << 1;
+                                                            << "lock a, sleep, wake, look a locked, unlock a" << 1;
+    // Screen lockers that have logind lock the session and never say it is
+    // unlocked: what logind says at the look decides.
+    QTest::newRow("a Lock never undone: a later wake into a session logind says is unlocked counts")
+        << true << true << "lock a, sleep, wake, look a" << 1;
+    QTest::newRow("a late Unlock of a Lock logind no longer holds: the wake was the return")
+        << true << true << "lock a, sleep, wake, look a, unlock a" << 1;
+    QTest::newRow("locked now per logind: the wake waits for the unlock")
+        << true << true << "sleep, wake, look a locked, unlock a" << 1;
+    QTest::newRow("logind unanswered: the Lock heard holds the wake back")
+        << true << true << "lock a, sleep, wake, look a unanswered, unlock a" << 1;
+    QTest::newRow("logind unanswered, no Lock heard: the wake counts")
+        << true << true << "sleep, wake, look a unanswered" << 1;
 }
 
 void tst_Returns::oneReturnIsOneAccess()
@@ -92,7 +106,11 @@ void tst_Returns::oneReturnIsOneAccess()
             QVERIFY(!returns.takeWake(woke + Returns::WakeDelay - 1s));
         } else {
             QCOMPARE(words[0], "look");
-            if (returns.takeWake(woke + Returns::WakeDelay) && returns.wakeCounts(session, person))
+            const QString said = words.value(2);
+            QVERIFY(said.isEmpty() || said == "locked" || said == "unanswered");
+            const std::optional<bool> lockedNow =
+                said == "unanswered" ? std::nullopt : std::optional<bool>(said == "locked");
+            if (returns.takeWake(woke + Returns::WakeDelay) && returns.wakeCounts(session, person, lockedNow))
                 access(person);
             QVERIFY(!returns.takeWake(woke + Returns::WakeDelay));
         }
