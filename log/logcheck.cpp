@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cinttypes>
+#include <cstdint>
 #include <cstdio>
 #include <utility>
 
@@ -11,6 +13,25 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
+
+namespace {
+
+// The bytes a search ended on: a log rewritten in place, whose first bytes
+// are no longer those it read, is read anew.
+constexpr std::size_t Witnesses = 64;
+
+std::uint64_t fingerprint(int fd, std::size_t offset)
+{
+    char bytes[Witnesses];
+    const std::size_t start = offset > Witnesses ? offset - Witnesses : 0;
+    const ssize_t got = ::pread(fd, bytes, offset - start, off_t(start));
+    std::uint64_t hash = 0xcbf29ce484222325;
+    for (ssize_t i = 0; i < got; ++i)
+        hash = (hash ^ static_cast<unsigned char>(bytes[i])) * 0x100000001b3;
+    return got == ssize_t(offset - start) ? hash : 0;
+}
+
+} // namespace
 
 LogCheck::LogCheck(std::string path) : m_path(std::move(path)) { }
 
@@ -53,15 +74,14 @@ void LogCheck::start()
     m_offset = m_lines = m_told = 0;
     m_inLongLine = false;
     m_found.reset();
-    // Where an earlier search on this file stopped, if the file still
-    // reaches there and a line ends there.
-    char kept[96] = {};
+    // Where an earlier search on this file stopped, if the file still holds
+    // what it ended on.
+    char kept[128] = {};
     std::size_t offset = 0, lines = 0, told = 0;
-    char before = '\n';
+    std::uint64_t ended = 0;
     if (::fgetxattr(m_fd, Attribute, kept, sizeof kept - 1) > 0
-        && std::sscanf(kept, "%zu %zu %zu", &offset, &lines, &told) == 3
-        && offset <= std::size_t(opened.st_size)
-        && (offset == 0 || ::pread(m_fd, &before, 1, off_t(offset - 1)) == 1) && before == '\n') {
+        && std::sscanf(kept, "%zu %zu %zu %" SCNx64, &offset, &lines, &told, &ended) == 4
+        && offset <= std::size_t(opened.st_size) && fingerprint(m_fd, offset) == ended) {
         m_offset = offset;
         m_lines = lines;
         m_told = told;
@@ -129,9 +149,10 @@ void LogCheck::finish()
         return;
     // Only the log's owner may set it; without it the next search starts
     // over.
-    const std::string kept =
-        std::to_string(m_offset) + ' ' + std::to_string(m_lines) + ' ' + std::to_string(m_told);
-    ::fsetxattr(m_fd, Attribute, kept.data(), kept.size(), 0);
+    char kept[128];
+    const int size = std::snprintf(kept, sizeof kept, "%zu %zu %zu %" PRIx64, m_offset, m_lines, m_told,
+                                   fingerprint(m_fd, m_offset));
+    ::fsetxattr(m_fd, Attribute, kept, std::size_t(size), 0);
     ::close(m_fd);
     m_fd = -1;
 }

@@ -104,6 +104,10 @@ void tst_LogCheck::tellsALineOnceUntilTheLogIsReplaced()
              qPrintable(appended));
     QCOMPARE(search(), QString());
 
+    // Rewritten in place, with other lines before where the search ended.
+    write("#2002-02-03#\r\ngarbage\r\nmore\r\n#2002-02-04#\r\n#2002-02-05#\r\n#2002-02-06#\r\n");
+    QVERIFY(search().contains(QStringLiteral("riga 2:")));
+
     const std::string copy = m_path + ".copy";
     QVERIFY(QFile::copy(QString::fromStdString(m_path), QString::fromStdString(copy)));
     QCOMPARE(std::rename(copy.c_str(), m_path.c_str()), 0);
