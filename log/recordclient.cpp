@@ -77,14 +77,14 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
     address.sun_family = AF_UNIX;
     if (m_socketPath.size() >= sizeof address.sun_path)
         return fail("Percorso del servizio di registrazione troppo lungo: " + Message::escaped(m_socketPath),
-                    Outcome::NotRecorded);
+                    Outcome::Unreachable);
     std::memcpy(address.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
 
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail("Impossibile contattare il servizio di registrazione degli accessi: "
                     + Message::systemError(errno) + "; " + std::string(NotRecorded),
-                    Outcome::NotRecorded);
+                    Outcome::Unreachable);
     int connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     // A listener whose queue is full answers EAGAIN: try again until the deadline.
     while (connected != 0 && errno == EAGAIN && Clock::now() < deadline) {
@@ -99,7 +99,7 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
                     + Message::escaped(m_socketPath) + ": " + Message::systemError(error)
                     + "): " + std::string(NotRecorded)
                         + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnits + "».",
-                    Outcome::NotRecorded);
+                    Outcome::Unreachable);
     }
     const bool exchanged = exchange(fd, line, deadline);
     ::close(fd);
@@ -170,7 +170,7 @@ bool RecordClient::takeReply(const std::string &reply)
     if (!readNumber(header, bytes) || !readNumber(header, m_omitted))
         return malformed();
     if (status == Protocol::Error)
-        return fail(std::string(header), Outcome::NotRecorded);
+        return fail(std::string(header), Outcome::Refused);
     if (status != Protocol::Ok || reply.size() != end + 1)
         return malformed();
     m_notice = header;

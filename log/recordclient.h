@@ -16,8 +16,10 @@ public:
     // What became of the last request's access, as far as the client knows.
     enum class Outcome {
         Recorded,
-        // The service said no, or could not be reached.
-        NotRecorded,
+        // The service said no: it was not recorded.
+        Refused,
+        // Nothing reached the service: not recorded by this request.
+        Unreachable,
         // The request went out and no whole answer came back.
         Unknown,
     };

@@ -99,9 +99,12 @@ int main()
     // A service killed while it served the request is started again at
     // once by its socket, and finishes what the killed one wrote; the
     // session id keeps the login from being recorded twice.
+    bool unsure = false;
     for (auto left = deadline - std::chrono::steady_clock::now();
-         !recorded && client.brokenOff() && !session.empty() && left > RetryPause;
+         !recorded && client.brokenOff() && client.outcome() == RecordClient::Outcome::Unknown
+         && !session.empty() && left > RetryPause;
          left = deadline - std::chrono::steady_clock::now()) {
+        unsure = true;
         std::this_thread::sleep_for(RetryPause);
         recorded = client.request(request, std::chrono::duration_cast<std::chrono::milliseconds>(left - RetryPause));
     }
@@ -109,7 +112,11 @@ int main()
         const Journal::Access access{uidOf(user).value_or(uid_t(-1)), std::string(user),
                                      Protocol::loginSource(service), std::string(variable("PAM_TTY")),
                                      std::string(session)};
-        if (client.outcome() == RecordClient::Outcome::NotRecorded)
+        // The service's own no is sure; after a request that may have gone
+        // through, finding no service says nothing of it.
+        const RecordClient::Outcome outcome = client.outcome();
+        if (outcome == RecordClient::Outcome::Refused
+            || (outcome == RecordClient::Outcome::Unreachable && !unsure))
             Journal::refused(access, client.errorString());
         else
             Journal::uncertain(access, client.errorString());

@@ -146,7 +146,7 @@ void tst_RecordClient::passesOnTheServicesRefusal()
     RecordClient client(socketPath());
     QVERIFY(!client.request(Protocol::AccessRequest, std::chrono::seconds(30)));
     QCOMPARE(client.errorString(), std::string("Impossibile scrivere nel file: spazio esaurito"));
-    QVERIFY(client.outcome() == RecordClient::Outcome::NotRecorded);
+    QVERIFY(client.outcome() == RecordClient::Outcome::Refused);
 }
 
 // A service that never answers must not hold up a login past the deadline.
@@ -195,7 +195,7 @@ void tst_RecordClient::namesTheSocketToStartWhenNoServiceListens()
     QVERIFY2(client.errorString().find("systemctl start tallix-record.socket tallix-login.socket")
                  != std::string::npos,
              client.errorString().c_str());
-    QVERIFY(client.outcome() == RecordClient::Outcome::NotRecorded);
+    QVERIFY(client.outcome() == RecordClient::Outcome::Unreachable);
 }
 
 QTEST_GUILESS_MAIN(tst_RecordClient)
