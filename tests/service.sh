@@ -17,7 +17,7 @@ login_socket=/run/tallix-login.socket
 recorded_id=f91763fc1afb493ca8572020c6efd366
 refused_id=85f5635bcada43f88d0347d462c227b0
 
-for user in alice bob carol dave erin frank grace heidi judy; do
+for user in alice bob carol dave erin frank grace heidi ivan judy; do
     useradd --create-home --shell /bin/bash "$user" || exit 1
 done
 
@@ -48,6 +48,14 @@ journal_field() {    # the FIELD of the newest entry with MESSAGE_ID and USER
 }
 # A raw client of the socket, as any program of a user can be.
 client() { as "$1" python3 "$tests/socket_client.py" "$socket" "${@:2}"; }
+# A console login of USER through PAM, outside any session, as login opens it.
+console_login() {
+    systemd-run --quiet --wait --pipe pamtester -I "tty=/dev/${2:-tty5}" login "$1" open_session close_session >/dev/null
+}
+# Waits up to 10 s for COMMAND to succeed.
+await() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; "$@"; }
+# What the PAM step said of logins it could not record, since the mark.
+pam_warnings() { journalctl -q --since "@$mark" _EXE=$logger_dir/pam-session _UID=0; }
 
 echo "== the layout: the service's own user, no setuid or setgid file"
 [ "$(id -gn tallix)" = tallix ] || fail "tallix's primary group is $(id -gn tallix)"
@@ -178,6 +186,39 @@ echo "alice's 600 uids recorded $added accesses"
 [ "$added" -le 12 ] || fail "alice's 600 uids recorded $added accesses, more than one person's 12 a minute"
 systemctl stop tallix-test-subuids
 
+echo "== one person's job outside every slice, under hundreds of subordinate uids, takes one share"
+# As an at or cron job runs: in a system unit, not in its owner's slice.
+alice_refusals() { journalctl -q --since "@$mark" _SYSTEMD_UNIT=tallix-record.service MESSAGE_ID=$refused_id TALLIX_USER=alice; }
+job() {
+    systemd-run --quiet --uid=alice --gid=alice --unit="$1" \
+        unshare --user --map-users=auto --map-groups=auto --setuid 0 --setgid 0 \
+        python3 "$tests/socket_client.py" "$socket" "${@:2}"
+}
+before=$(records)
+mark=$(date +%s)
+job tallix-test-holding --uids 300 30
+await sh -c '[ "$(systemctl show -P TasksCurrent tallix-test-holding)" -gt 300 ]' || fail "alice's job did not start its uids"
+started=0
+for i in $(seq 10); do timed_access ivan >/dev/null && started=$((started + 1)); done
+echo "ivan's logger starts recorded beside alice's job holding connections under 300 uids: $started of 10"
+[ "$started" -eq 10 ] || fail "$started of ivan's 10 logger starts recorded beside alice's job"
+systemctl stop tallix-test-holding
+job tallix-test-asking --asking-uids 300 20
+sleep 1
+said=$(python3 "$tests/socket_client.py" "$login_socket" --timed 20 "login	bob	sshd	ssh	") ||
+    fail "the login door refused during alice's job: $said"
+echo "the login door during alice's job asking under 300 uids, median and worst: $said ms"
+for i in 1 2 3; do console_login bob || fail "bob's console login $i failed during alice's job"; done
+systemctl stop tallix-test-asking
+journal_added=$(journalctl -q --since "@$mark" _SYSTEMD_UNIT=tallix-record.service MESSAGE_ID=$recorded_id \
+    TALLIX_USER=alice | grep -c '')
+echo "alice's job recorded $journal_added accesses; her refusals were told $(alice_refusals | grep -c '') times"
+[ "$journal_added" -le 24 ] || fail "alice's job recorded $journal_added accesses, more than her share"
+[ "$(alice_refusals | grep -c '')" -le 2 ] || fail "alice's refusals were told $(alice_refusals | grep -c '') times"
+[ "$(($(records) - before))" -eq $((10 + 20 + 3 + journal_added)) ] ||
+    fail "the log grew by $(($(records) - before)), not by ivan's and bob's 33 and alice's $journal_added"
+[ -z "$(pam_warnings)" ] || fail "the PAM step warned: $(pam_warnings)"
+
 echo "== a torn tail is cut; a bad line is told once and the accesses go after it"
 printf '#2026-12-0' >>"$log"
 before=$(($(records) - 1))
@@ -189,8 +230,14 @@ printf 'junk\x1b[2J\r\n' >>"$log"
 cp "$log" /tmp/bad
 bad_line=$(records)
 mark=$(date +%s)
-for _ in 1 2; do as erin "$logger_dir/tallix" 2>/dev/null || fail "the logger did not record after a bad line"; done
-[ "$(records)" -eq $((bad_line + 2)) ] || fail "two accesses after a bad line added $(($(records) - bad_line)) records"
+# Told after the access that found it, once: not at the next, nor after a restart.
+told() { journalctl -q --since "@$mark" -t tallix -p warning | grep "riga $bad_line"; }
+as erin "$logger_dir/tallix" 2>/dev/null || fail "the logger did not record after a bad line"
+await told >/dev/null || fail "the bad line was not told"
+as erin "$logger_dir/tallix" 2>/dev/null || fail "the logger did not record after a bad line"
+systemctl restart tallix-record.service
+as erin "$logger_dir/tallix" 2>/dev/null || fail "the logger did not record after a restart"
+[ "$(records)" -eq $((bad_line + 3)) ] || fail "three accesses after a bad line added $(($(records) - bad_line)) records"
 cmp -s -n "$(stat -c %s /tmp/bad)" "$log" /tmp/bad || fail "the bytes before the new records changed"
 told=$(journalctl -q --since "@$mark" -t tallix -p warning TALLIX_USER=erin)
 [ "$(grep -c "riga $bad_line" <<<"$told")" -eq 1 ] || fail "the bad line was not told once: $told"
@@ -217,18 +264,73 @@ cmp -s "$log" /tmp/kept || fail "the log changed with no service"
 systemctl start tallix-record.socket
 timed_access grace >/dev/null || fail "the socket, started again, records nothing"
 
-echo "== the state folder removed: it comes back, with its owner, and the accesses go on"
+echo "== what root does to the log's place while the service runs is put right at the next access"
+place_is_right() {
+    [ "$(owner_mode /var/lib/tallix)" = "tallix:tallix 755" ] && [ "$(owner_mode "$log")" = "tallix:tallix 644" ] &&
+        [ "$(owner_mode "$log.lock")" = "tallix:tallix 600" ]
+}
+# Logs bob in at the console after WHAT was done; the login adds one record
+# to the log at its path, after the bytes that were there.
+login_after() {
+    local what=$1 kept
+    kept=$(mktemp)
+    cp "$log" "$kept" 2>/dev/null || : >"$kept"
+    console_login bob || fail "bob's login after $what failed"
+    [ "$(records)" -eq $(($(grep -c '' "$kept") + 1)) ] || fail "bob's login after $what added $(($(records) - $(grep -c '' "$kept"))) records"
+    cmp -s -n "$(stat -c %s "$kept")" "$log" "$kept" || fail "the bytes before bob's login after $what changed"
+    place_is_right || fail "after $what, the place is $(ls -la /var/lib/tallix)"
+    rm -f "$kept"
+}
 cp "$log" /tmp/kept
-systemctl stop tallix-record.service
-rm -rf /var/lib/tallix
 mark=$(date +%s)
-as grace "$logger_dir/tallix" 2>/dev/null || fail "no access recorded once the state folder was gone"
+systemctl start tallix-record.service
+cp "$log" /tmp/copy && mv /tmp/copy "$log"
+login_after "the log was replaced by root's copy"
+rm -f "$log.lock"
+login_after "the lock was removed"
+mv /var/lib/tallix /var/lib/tallix.away && mv /var/lib/tallix.away /var/lib/tallix
+login_after "the folder was renamed away and back"
+rm -rf /var/lib/tallix
+console_login bob || fail "bob's login after the folder was removed failed"
 [ "$(records)" -eq 1 ] || fail "the log made again holds $(records) records"
-[ "$(owner_mode /var/lib/tallix)" = "tallix:tallix 755" ] && [ "$(owner_mode "$log")" = "tallix:tallix 644" ] &&
-    [ "$(owner_mode "$log.lock")" = "tallix:tallix 600" ] || fail "the state came back as $(ls -la /var/lib/tallix)"
-starts=$(journalctl -q --since "@$mark" -u tallix-record.service | grep -c 'Started')
-[ "$starts" -le 1 ] || fail "the service was started $starts times"
+place_is_right || fail "the place came back as $(ls -la /var/lib/tallix)"
+[ -z "$(pam_warnings)" ] || fail "the PAM step warned: $(pam_warnings)"
+[ "$(journalctl -q --since "@$mark" -u tallix-record.service | grep -c 'Started')" -eq 0 ] ||
+    fail "the service was started again to put its place right"
 cat /tmp/kept "$log" >/tmp/joined && cat /tmp/joined >"$log"
+
+echo "== killed every 0.2 s for 20 s during logins in four streams of eight: none lost, none twice"
+before=$(records)
+mark=$(date +%s)
+stream() {    # FIRST-VT: batches of eight logins at once on VTs FIRST to FIRST+7
+    local end=$((SECONDS + 20)) vt
+    while [ $SECONDS -lt $end ]; do
+        for vt in $(seq "$1" $(($1 + 7))); do console_login bob "tty$vt" & done
+        wait
+    done
+}
+streams=()
+for first in 20 28 36 44; do stream $first & streams+=($!); done
+for _ in $(seq 100); do
+    systemctl kill --signal=KILL tallix-record.service 2>/dev/null
+    sleep 0.2
+done
+wait "${streams[@]}"
+# Served after whatever the sockets still held.
+timed_access carol >/dev/null || fail "carol's access after the kills was lost"
+opened=$(journalctl -q --since "@$mark" -u systemd-logind -o cat | sed -n 's/^New session \([^ ]*\) of user bob\.$/\1/p' | sort)
+counted=$(journalctl -q --since "@$mark" _SYSTEMD_UNIT=tallix-record.service MESSAGE_ID=$recorded_id \
+    TALLIX_USER=bob TALLIX_SOURCE=console -o export | sed -n 's/^TALLIX_SESSION=//p' | sort)
+logins=$(grep -c . <<<"$opened")
+lost=$(comm -23 <(uniq <<<"$opened") <(uniq <<<"$counted") | grep -c .)
+twice=$(uniq -d <<<"$counted" | grep -c .)
+entries=$(grep -c . <<<"$counted")
+echo "$logins logins under the kills: $lost lost, $twice recorded twice; $(pam_warnings | grep -c '') warnings of the PAM step"
+[ "$logins" -ge 100 ] || fail "only $logins logins were opened"
+[ $((lost * 1000)) -le $((logins * 5)) ] || fail "$lost of $logins logins lost"
+[ "$twice" -eq 0 ] || fail "$twice logins recorded twice"
+[ "$(($(records) - before - 1))" -eq "$entries" ] || fail "$(($(records) - before - 1)) records but $entries journal entries"
+log_is_whole_and_ordered || fail "the kills left part of a record"
 
 echo "== accesses a minute are capped for each user"
 before=$(records)

@@ -150,6 +150,15 @@ sleep $((wake_delay + 1))
 expect "a wake into a locked session" "$before" 0
 hint "$alice" false
 expect "a session locked before the sleep and unlocked after it" "$before" 1
+# A Lock that no LockedHint or Unlock ever follows, as some lockers leave it:
+# logind says the session is not locked, so the wake counts, and the late
+# Unlock is the same return.
+before=$(records)
+loginctl lock-session "$alice"
+wake
+expect "a wake after a Lock that logind never undid" "$before" 1
+loginctl unlock-session "$alice"
+expect "the late unlock of that Lock" "$before" 1
 
 echo "== the administrator chooses"
 cp "$settings" /tmp/record.conf.kept
