@@ -92,17 +92,17 @@ std::optional<std::string> LogCheck::step()
 {
     if (m_fd < 0)
         return std::nullopt;
-    std::string piece(Piece, '\0');
+    m_piece.resize(Piece);
     ssize_t got;
     do
-        got = ::pread(m_fd, piece.data(), Piece, off_t(m_offset));
+        got = ::pread(m_fd, m_piece.data(), Piece, off_t(m_offset));
     while (got < 0 && errno == EINTR);
     if (got <= 0) {
         finish();
         return std::exchange(m_found, std::nullopt);
     }
     const bool atEnd = std::size_t(got) < Piece;
-    std::string_view text(piece.data(), std::size_t(got));
+    std::string_view text(m_piece.data(), std::size_t(got));
     const auto tell = [this](std::size_t line, std::string_view badText) {
         if (line > m_told && !m_toldThisSearch) {
             m_found = damage(m_path, line, badText);
@@ -155,4 +155,5 @@ void LogCheck::finish()
     ::fsetxattr(m_fd, Attribute, kept, std::size_t(size), 0);
     ::close(m_fd);
     m_fd = -1;
+    m_piece = std::string();
 }

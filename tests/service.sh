@@ -17,7 +17,7 @@ login_socket=/run/tallix-login.socket
 recorded_id=f91763fc1afb493ca8572020c6efd366
 refused_id=85f5635bcada43f88d0347d462c227b0
 
-for user in alice bob carol dave erin frank grace heidi ivan judy; do
+for user in alice bob carol dave erin frank grace heidi ivan judy mallory; do
     useradd --create-home --shell /bin/bash "$user" || exit 1
 done
 
@@ -155,10 +155,11 @@ wait "$flooder"
 cat /tmp/flood.log
 below "$worst" 10 || fail "carol waited $worst s during the flood"
 systemctl is-failed --quiet tallix-record.socket && fail "the flood put the socket in its failed state"
-journalctl -q --since "@$flood_start" MESSAGE_ID=$refused_id TALLIX_USER=alice | grep -q 'richieste rifiutate' ||
-    fail "the flood's refusals are not in the journal"
-# One report per kind: the table full, too many connections, too many accesses.
-[ "$(journalctl -q --since "@$flood_start" MESSAGE_ID=$refused_id TALLIX_USER=alice | wc -l)" -le 3 ] ||
+# One report a minute for each person, whatever was refused: alice's stalled
+# clients may have had hers.
+journalctl -q MESSAGE_ID=$refused_id TALLIX_USER=alice | grep -q 'richieste rifiutate' ||
+    fail "alice's refusals are not in the journal"
+[ "$(journalctl -q --since "@$flood_start" MESSAGE_ID=$refused_id TALLIX_USER=alice | wc -l)" -le 1 ] ||
     fail "the flood's refusals flooded the journal"
 took=$(timed_access carol) || fail "carol's access after the flood was lost"
 
@@ -188,35 +189,36 @@ systemctl stop tallix-test-subuids
 
 echo "== one person's job outside every slice, under hundreds of subordinate uids, takes one share"
 # As an at or cron job runs: in a system unit, not in its owner's slice.
-alice_refusals() { journalctl -q --since "@$mark" _SYSTEMD_UNIT=tallix-record.service MESSAGE_ID=$refused_id TALLIX_USER=alice; }
 job() {
-    systemd-run --quiet --uid=alice --gid=alice --unit="$1" \
+    systemd-run --quiet --uid=mallory --gid=mallory --unit="$1" \
         unshare --user --map-users=auto --map-groups=auto --setuid 0 --setgid 0 \
         python3 "$tests/socket_client.py" "$socket" "${@:2}"
 }
+mallorys() { journalctl -q --since "@$mark" _SYSTEMD_UNIT=tallix-record.service MESSAGE_ID=$1 TALLIX_USER=mallory | grep -c ''; }
 before=$(records)
-mark=$(date +%s)
+mark=$(date +%s.%N)
 job tallix-test-holding --uids 300 30
-await sh -c '[ "$(systemctl show -P TasksCurrent tallix-test-holding)" -gt 300 ]' || fail "alice's job did not start its uids"
+await sh -c '[ "$(systemctl show -P TasksCurrent tallix-test-holding)" -gt 300 ]' || fail "mallory's job did not start its uids"
 started=0
 for i in $(seq 10); do timed_access ivan >/dev/null && started=$((started + 1)); done
-echo "ivan's logger starts recorded beside alice's job holding connections under 300 uids: $started of 10"
-[ "$started" -eq 10 ] || fail "$started of ivan's 10 logger starts recorded beside alice's job"
+echo "ivan's logger starts recorded beside mallory's job holding connections under 300 uids: $started of 10"
+[ "$started" -eq 10 ] || fail "$started of ivan's 10 logger starts recorded beside mallory's job"
 systemctl stop tallix-test-holding
 job tallix-test-asking --asking-uids 300 20
-sleep 1
+await sh -c '[ "$(systemctl show -P TasksCurrent tallix-test-asking)" -gt 300 ]' || fail "mallory's asking job did not start"
 said=$(python3 "$tests/socket_client.py" "$login_socket" --timed 20 "login	bob	sshd	ssh	") ||
-    fail "the login door refused during alice's job: $said"
-echo "the login door during alice's job asking under 300 uids, median and worst: $said ms"
-for i in 1 2 3; do console_login bob || fail "bob's console login $i failed during alice's job"; done
+    fail "the login door refused during mallory's job: $said"
+echo "the login door during mallory's job asking under 300 uids, median and worst: $said ms"
+for i in 1 2 3; do console_login bob || fail "bob's console login $i failed during mallory's job"; done
 systemctl stop tallix-test-asking
-journal_added=$(journalctl -q --since "@$mark" _SYSTEMD_UNIT=tallix-record.service MESSAGE_ID=$recorded_id \
-    TALLIX_USER=alice | grep -c '')
-echo "alice's job recorded $journal_added accesses; her refusals were told $(alice_refusals | grep -c '') times"
-[ "$journal_added" -le 24 ] || fail "alice's job recorded $journal_added accesses, more than her share"
-[ "$(alice_refusals | grep -c '')" -le 2 ] || fail "alice's refusals were told $(alice_refusals | grep -c '') times"
-[ "$(($(records) - before))" -eq $((10 + 20 + 3 + journal_added)) ] ||
-    fail "the log grew by $(($(records) - before)), not by ivan's and bob's 33 and alice's $journal_added"
+minutes=$(awk -v from="$mark" -v to="$(date +%s.%N)" 'BEGIN { print int((to - from) / 60) + 1 }')
+echo "mallory's job recorded $(mallorys $recorded_id) accesses; his refusals were told $(mallorys $refused_id) times, in $minutes minute(s)"
+[ "$(mallorys $recorded_id)" -le $((12 * minutes)) ] || fail "mallory's job recorded more than his share"
+[ "$(mallorys $recorded_id)" -ge 1 ] || fail "mallory's job recorded nothing: the test asked nothing"
+[ "$(mallorys $refused_id)" -ge 1 ] && [ "$(mallorys $refused_id)" -le "$minutes" ] ||
+    fail "mallory's refusals were told $(mallorys $refused_id) times"
+[ "$(($(records) - before))" -eq $((10 + 20 + 3 + $(mallorys $recorded_id))) ] ||
+    fail "the log grew by $(($(records) - before)), not by ivan's and bob's 33 and mallory's $(mallorys $recorded_id)"
 [ -z "$(pam_warnings)" ] || fail "the PAM step warned: $(pam_warnings)"
 
 echo "== a torn tail is cut; a bad line is told once and the accesses go after it"
@@ -282,7 +284,7 @@ login_after() {
     rm -f "$kept"
 }
 cp "$log" /tmp/kept
-mark=$(date +%s)
+mark=$(date +%s.%N)
 systemctl start tallix-record.service
 cp "$log" /tmp/copy && mv /tmp/copy "$log"
 login_after "the log was replaced by root's copy"
@@ -301,7 +303,7 @@ cat /tmp/kept "$log" >/tmp/joined && cat /tmp/joined >"$log"
 
 echo "== killed every 0.2 s for 20 s during logins in four streams of eight: none lost, none twice"
 before=$(records)
-mark=$(date +%s)
+mark=$(date +%s.%N)
 stream() {    # FIRST-VT: batches of eight logins at once on VTs FIRST to FIRST+7
     local end=$((SECONDS + 20)) vt
     while [ $SECONDS -lt $end ]; do
@@ -319,7 +321,9 @@ wait "${streams[@]}"
 # Served after whatever the sockets still held.
 timed_access carol >/dev/null || fail "carol's access after the kills was lost"
 opened=$(journalctl -q --since "@$mark" -u systemd-logind -o cat | sed -n 's/^New session \([^ ]*\) of user bob\.$/\1/p' | sort)
-counted=$(journalctl -q --since "@$mark" _SYSTEMD_UNIT=tallix-record.service MESSAGE_ID=$recorded_id \
+# By the uid the kernel gives journald: a service killed just after it wrote
+# an entry leaves journald no process to read its unit from.
+counted=$(journalctl -q --since "@$mark" _UID="$(id -u tallix)" MESSAGE_ID=$recorded_id \
     TALLIX_USER=bob TALLIX_SOURCE=console -o export | sed -n 's/^TALLIX_SESSION=//p' | sort)
 logins=$(grep -c . <<<"$opened")
 lost=$(comm -23 <(uniq <<<"$opened") <(uniq <<<"$counted") | grep -c .)
