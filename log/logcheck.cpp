@@ -49,43 +49,44 @@ std::string LogCheck::damage(const std::string &path, std::size_t line, std::str
 
 void LogCheck::start()
 {
-    struct stat named;
-    if (::stat(m_path.c_str(), &named) != 0 || !S_ISREG(named.st_mode))
-        return;
     m_toldThisSearch = false;
-    // What this search, or the last one on this file, read already holds.
-    if (named.st_dev == m_device && named.st_ino == m_inode && std::size_t(named.st_size) >= m_offset) {
-        if (m_fd < 0)
-            m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    struct stat opened;
+    if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
         return;
     }
+    // Where this search, or the last one on this file, got to: kept here
+    // while the service runs, on the file for the next start. Wherever the
+    // file no longer holds what it ended on (cut, or rewritten in place),
+    // it is read from its start.
+    Kept resume;
+    const bool sameFile = opened.st_dev == m_device && opened.st_ino == m_inode;
+    if (sameFile) {
+        resume = {m_offset, m_lines, m_told, m_ended};
+    } else {
+        char kept[128] = {};
+        if (::fgetxattr(fd, Attribute, kept, sizeof kept - 1) <= 0
+            || std::sscanf(kept, "%zu %zu %zu %" SCNx64, &resume.offset, &resume.lines, &resume.told, &resume.ended)
+                != 4)
+            resume = {};
+    }
+    if (resume.offset > std::size_t(opened.st_size) || fingerprint(fd, resume.offset) != resume.ended) {
+        resume = {};
+        resume.ended = fingerprint(fd, 0);
+    }
+    m_inLongLine = sameFile && m_inLongLine && resume.offset == m_offset;
     if (m_fd >= 0)
         ::close(m_fd);
-    m_fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    struct stat opened;
-    if (m_fd < 0 || ::fstat(m_fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        finish();
-        m_device = 0;
-        m_inode = 0;
-        return;
-    }
+    m_fd = fd;
     m_device = opened.st_dev;
     m_inode = opened.st_ino;
-    m_offset = m_lines = m_told = 0;
-    m_inLongLine = false;
+    m_offset = resume.offset;
+    m_lines = resume.lines;
+    m_told = resume.told;
+    m_ended = resume.ended;
     m_found.reset();
-    // Where an earlier search on this file stopped, if the file still holds
-    // what it ended on.
-    char kept[128] = {};
-    std::size_t offset = 0, lines = 0, told = 0;
-    std::uint64_t ended = 0;
-    if (::fgetxattr(m_fd, Attribute, kept, sizeof kept - 1) > 0
-        && std::sscanf(kept, "%zu %zu %zu %" SCNx64, &offset, &lines, &told, &ended) == 4
-        && offset <= std::size_t(opened.st_size) && fingerprint(m_fd, offset) == ended) {
-        m_offset = offset;
-        m_lines = lines;
-        m_told = told;
-    }
 }
 
 std::optional<std::string> LogCheck::step()
@@ -102,7 +103,7 @@ std::optional<std::string> LogCheck::step()
         return std::exchange(m_found, std::nullopt);
     }
     const bool atEnd = std::size_t(got) < Piece;
-    std::string_view text(m_piece.data(), std::size_t(got));
+    const std::string_view text(m_piece.data(), std::size_t(got));
     const auto tell = [this](std::size_t line, std::string_view badText) {
         if (line > m_told && !m_toldThisSearch) {
             m_found = damage(m_path, line, badText);
@@ -110,22 +111,18 @@ std::optional<std::string> LogCheck::step()
             m_toldThisSearch = true;
         }
     };
-    if (m_inLongLine) {
-        const std::size_t lineEnd = text.find('\n');
-        if (lineEnd == std::string_view::npos) {
-            m_offset += text.size();
-            if (atEnd)
-                finish();
-            return std::exchange(m_found, std::nullopt);
-        }
-        m_inLongLine = false;
-        ++m_lines;
-        m_offset += lineEnd + 1;
-        text.remove_prefix(lineEnd + 1);
-    }
     const std::size_t lastEnd = text.rfind('\n');
-    if (lastEnd == std::string_view::npos && !atEnd) {
-        // Longer than a piece, and so no record.
+    if (m_inLongLine) {
+        // The rest of a line longer than a piece: the next step reads from
+        // the line after it.
+        const std::size_t lineEnd = text.find('\n');
+        m_offset += lineEnd == std::string_view::npos ? text.size() : lineEnd + 1;
+        if (lineEnd != std::string_view::npos) {
+            m_inLongLine = false;
+            ++m_lines;
+        }
+    } else if (lastEnd == std::string_view::npos && !atEnd) {
+        // A whole piece from a line's start and no line end: no record.
         tell(m_lines + 1, text);
         m_inLongLine = true;
         m_offset += text.size();
@@ -138,6 +135,7 @@ std::optional<std::string> LogCheck::step()
         m_lines += std::size_t(std::count(lines.begin(), lines.end(), '\n'));
         m_offset += lines.size();
     }
+    m_ended = fingerprint(m_fd, m_offset);
     if (atEnd)
         finish();
     return std::exchange(m_found, std::nullopt);
@@ -150,8 +148,7 @@ void LogCheck::finish()
     // Only the log's owner may set it; without it the next search starts
     // over.
     char kept[128];
-    const int size = std::snprintf(kept, sizeof kept, "%zu %zu %zu %" PRIx64, m_offset, m_lines, m_told,
-                                   fingerprint(m_fd, m_offset));
+    const int size = std::snprintf(kept, sizeof kept, "%zu %zu %zu %" PRIx64, m_offset, m_lines, m_told, m_ended);
     ::fsetxattr(m_fd, Attribute, kept, std::size_t(size), 0);
     ::close(m_fd);
     m_fd = -1;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,14 @@ public:
     static std::string damage(const std::string &path, std::size_t line, std::string_view text);
 
 private:
+    struct Kept
+    {
+        std::size_t offset = 0;
+        std::size_t lines = 0;
+        std::size_t told = 0;
+        std::uint64_t ended = 0; // a fingerprint of the bytes before the offset
+    };
+
     void finish();
 
     std::string m_path;
@@ -47,6 +56,7 @@ private:
     std::size_t m_offset = 0; // the start of the next line to read
     std::size_t m_lines = 0;  // the lines before it
     std::size_t m_told = 0;   // the last damaged line told, 0 for none
+    std::uint64_t m_ended = 0;
     bool m_inLongLine = false;
     bool m_toldThisSearch = false;
     std::optional<std::string> m_found;

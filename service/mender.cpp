@@ -20,21 +20,24 @@ bool Mender::mend() const
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    bool done = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
-    // The helper says nothing: its end closing is the answer.
+    bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    // Root's side says "mended" once tmpfiles has succeeded, then closes: a
+    // connection closed with nothing said mended nothing.
+    std::string said;
     const auto deadline = std::chrono::steady_clock::now() + Patience;
-    while (done) {
+    while (connected) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         pollfd watched{fd, POLLIN, 0};
         const int ready = left.count() > 0 ? ::poll(&watched, 1, int(left.count())) : 0;
         if (ready < 0 && errno == EINTR)
             continue;
-        char byte;
-        if (ready <= 0 || ::recv(fd, &byte, 1, 0) != 0)
-            done = false;
-        break;
+        char buffer[64];
+        const ssize_t got = ready > 0 ? ::recv(fd, buffer, sizeof buffer, 0) : -1;
+        if (got <= 0 || said.size() > sizeof buffer)
+            break;
+        said.append(buffer, std::size_t(got));
     }
     ::close(fd);
-    return done;
+    return said.starts_with(Mended);
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <string>
+#include <string_view>
 
 // Asks root to put the service's folder, log and lock right: a connection to
 // the mending socket starts systemd-tmpfiles as root, on the package's own
@@ -11,6 +12,7 @@ class Mender
 {
 public:
     static constexpr char SocketPath[] = "/run/tallix-mend.socket";
+    static constexpr std::string_view Mended = "mended";
     // tmpfiles takes milliseconds; a login waits for it at most this long.
     static constexpr std::chrono::milliseconds Patience{500};
 

@@ -41,7 +41,7 @@ std::vector<Owners::Range> Owners::parse(std::string_view text, const UidOf &uid
         std::optional<uid_t> owner = number<uid_t>(name);
         if (!owner && !name.empty())
             owner = uidOf(std::string(name));
-        if (!start || !count || !owner || *count == 0 || *start + *count - 1 < *start)
+        if (!start || !count || !owner || *count == 0 || *count - 1 > std::uint64_t(uid_t(-1) - *start))
             continue;
         ranges.push_back({*start, uid_t(*count), *owner});
     }

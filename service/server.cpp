@@ -164,11 +164,16 @@ bool Server::turn(std::chrono::milliseconds wait)
     for (Door *door : {&m_login, &m_access}) {
         const pollfd listener = *state++;
         const std::size_t polled = door->connections.size();
+        // An access asked at root's door is served as any other, and must
+        // not have root's door served again from within.
+        m_servingLogins = door->login;
         serve(*door, state, now);
         state += polled;
-        if (door->listener >= 0
+        const bool failed = door->listener >= 0
             && ((listener.revents & (POLLERR | POLLNVAL))
-                || ((listener.revents & POLLIN) && !acceptWaiting(*door))))
+                || ((listener.revents & POLLIN) && !acceptWaiting(*door)));
+        m_servingLogins = false;
+        if (failed)
             return false;
     }
     if (m_logind) {
@@ -430,10 +435,12 @@ bool Server::mendPlace(const Journal::Access &access)
     return mended;
 }
 
-Journal::Access Server::accessOf(const Connection &connection, std::string source) const
+Journal::Access Server::accessOf(const Connection &connection, std::string source)
 {
-    // Uids that no account owns are told by their number.
-    const uid_t who = connection.person == Owners::Nobody ? connection.uid : connection.person;
+    // The account the uid belongs to (root's sudo in someone's session is
+    // root); uids that no account owns are told by their number.
+    const uid_t owner = m_owners.of(connection.uid);
+    const uid_t who = owner == Owners::Nobody ? connection.uid : owner;
     return {who, nameOf(who), std::move(source), {}, connection.session};
 }
 

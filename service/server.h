@@ -94,7 +94,7 @@ private:
     // What a service that died in the middle of an access left undone.
     void finishLeftOver();
     void checkSome();
-    Journal::Access accessOf(const Connection &connection, std::string source) const;
+    Journal::Access accessOf(const Connection &connection, std::string source);
     void cameBack(const Logind::Return &found);
     bool answerAsLogin(Connection &connection);
     void sendRecords(Connection &connection, std::size_t bytes, std::string_view notice);

@@ -149,12 +149,16 @@ void SessionMarks::forgetEnded()
     if (!folder)
         return;
     while (const dirent *entry = ::readdir(folder.get())) {
-        const std::string name = entry->d_name;
-        if (name == "." || name == "..")
+        // Marks, and what a mark's interrupted write left; nothing else
+        // there is theirs.
+        std::string name = entry->d_name;
+        const bool leftOver = name.ends_with(".new");
+        if (leftOver)
+            name.resize(name.size() - 4);
+        if (!isSessionId(name))
             continue;
         const std::optional<Mark> mark = readMark(m_folder + '/' + name);
-        if (!isSessionId(name) || m_ended(name) || !mark
-            || bootSeconds() - mark->at > ClaimWindow.count())
-            ::unlink((m_folder + '/' + name).c_str());
+        if (leftOver || m_ended(name) || !mark || bootSeconds() - mark->at > ClaimWindow.count())
+            ::unlink((m_folder + '/' + entry->d_name).c_str());
     }
 }

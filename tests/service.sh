@@ -241,8 +241,9 @@ systemctl restart tallix-record.service
 as erin "$logger_dir/tallix" 2>/dev/null || fail "the logger did not record after a restart"
 [ "$(records)" -eq $((bad_line + 3)) ] || fail "three accesses after a bad line added $(($(records) - bad_line)) records"
 cmp -s -n "$(stat -c %s /tmp/bad)" "$log" /tmp/bad || fail "the bytes before the new records changed"
+[ "$(told | grep -c '')" -eq 1 ] || fail "the bad line was not told once: $(told)"
 told=$(journalctl -q --since "@$mark" -t tallix -p warning TALLIX_USER=erin)
-[ "$(grep -c "riga $bad_line" <<<"$told")" -eq 1 ] || fail "the bad line was not told once: $told"
+grep -q "riga $bad_line" <<<"$told" || fail "the warning does not name the access that found it: $told"
 grep -q 'junk\\x1b\[2J' <<<"$told" || fail "the warning does not show the escaped text: $told"
 cp /tmp/kept "$log"
 
@@ -327,13 +328,16 @@ counted=$(journalctl -q --since "@$mark" _UID="$(id -u tallix)" MESSAGE_ID=$reco
     TALLIX_USER=bob TALLIX_SOURCE=console -o export | sed -n 's/^TALLIX_SESSION=//p' | sort)
 logins=$(grep -c . <<<"$opened")
 lost=$(comm -23 <(uniq <<<"$opened") <(uniq <<<"$counted") | grep -c .)
-twice=$(uniq -d <<<"$counted" | grep -c .)
-entries=$(grep -c . <<<"$counted")
-echo "$logins logins under the kills: $lost lost, $twice recorded twice; $(pam_warnings | grep -c '') warnings of the PAM step"
+recorded=$(uniq <<<"$counted" | grep -c .)
+# More records than logins with an entry: a login recorded twice, or a
+# record without its entry. (A kill between an entry and the end of its
+# access may tell that one access twice; the log holds it once.)
+added=$(($(records) - before - 1))
+echo "$logins logins under the kills: $lost lost, $((added - recorded)) recorded twice or without an entry," \
+     "$(($(grep -c . <<<"$counted") - recorded)) entries told twice; $(pam_warnings | grep -c '') warnings of the PAM step"
 [ "$logins" -ge 100 ] || fail "only $logins logins were opened"
 [ $((lost * 1000)) -le $((logins * 5)) ] || fail "$lost of $logins logins lost"
-[ "$twice" -eq 0 ] || fail "$twice logins recorded twice"
-[ "$(($(records) - before - 1))" -eq "$entries" ] || fail "$(($(records) - before - 1)) records but $entries journal entries"
+[ "$added" -eq "$recorded" ] || fail "$added records for $recorded logins with an entry"
 log_is_whole_and_ordered || fail "the kills left part of a record"
 
 echo "== accesses a minute are capped for each user"

@@ -22,8 +22,10 @@ private slots:
 
 private:
     void write(const QByteArray &contents, QIODevice::OpenMode mode = QIODevice::WriteOnly);
-    // What a search tells, run to its end as the service runs it.
+    // What a search tells, run to its end as the service runs it: by a
+    // service started anew, or by the one that searched before.
     QString search();
+    QString search(LogCheck &check);
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::string m_path;
@@ -46,6 +48,11 @@ void tst_LogCheck::write(const QByteArray &contents, QIODevice::OpenMode mode)
 QString tst_LogCheck::search()
 {
     LogCheck check(m_path);
+    return search(check);
+}
+
+QString tst_LogCheck::search(LogCheck &check)
+{
     check.start();
     QStringList told;
     for (int steps = 0; check.pending(); ++steps) {
@@ -61,32 +68,44 @@ void tst_LogCheck::findsTheFirstDamagedLineWhereverItIs_data()
 {
     QTest::addColumn<QByteArray>("log");
     QTest::addColumn<QString>("told"); // what the line's mention holds; empty for nothing
+    // What the same search tells of "junk" put at the end after it.
+    QTest::addColumn<QString>("then");
 
     const QByteArray record = "#2002-02-02 17:41:51#\r\n";
     const QByteArray pieces = record.repeated(int(LogCheck::Piece / std::size_t(record.size())) + 10);
     const int piecesLines = pieces.count('\n');
-    QTest::newRow("records only") << pieces << QString();
-    QTest::newRow("an unended last line is the next append's") << record + "junk" << QString();
-    QTest::newRow("a blank line and LF line ends") << QByteArray("#2002-02-03#\n\n#2002-02-04#\n") << QString();
+    const auto junkAt = [](int line) { return QStringLiteral("riga %1: «junk»").arg(line); };
+    QTest::newRow("records only") << pieces << QString() << junkAt(piecesLines + 1);
+    QTest::newRow("an unended last line is the next append's")
+        << record + "half" << QString() << QStringLiteral("riga 2: «half»");
+    QTest::newRow("a blank line and LF line ends")
+        << QByteArray("#2002-02-03#\n\n#2002-02-04#\n") << QString() << junkAt(4);
     QTest::newRow("a bad line past the first piece")
-        << pieces + "junk\r\n" + record << QStringLiteral("riga %1: «junk»").arg(piecesLines + 1);
+        << pieces + "junk\r\n" + record << junkAt(piecesLines + 1) << junkAt(piecesLines + 3);
     QTest::newRow("only the first of two bad lines")
-        << record + "one\r\n" + pieces + "two\r\n" << QStringLiteral("riga 2: «one»");
+        << record + "one\r\n" + pieces + "two\r\n" << QStringLiteral("riga 2: «one»") << junkAt(piecesLines + 4);
+    const QByteArray longLine(int(LogCheck::Piece) + 5, 'x');
     QTest::newRow("a line longer than a piece")
-        << record + QByteArray(int(LogCheck::Piece) + 5, 'x') + "\r\n" + record
-        << QStringLiteral("riga 2: «xxxxxxxx");
-    QTest::newRow("lines counted after a line longer than a piece")
-        << QByteArray(int(LogCheck::Piece) * 2, '\0') + "\n" + record + "late\r\n" << QStringLiteral("riga 1:");
+        << record + longLine + "\r\n" + record << QStringLiteral("riga 2: «xxxxxxxx") << junkAt(4);
+    QTest::newRow("a line longer than a piece ending near the next piece's end")
+        << record + QByteArray(int(LogCheck::Piece) * 2 - 30, '\0') + "\n" + record + record
+        << QStringLiteral("riga 2:") << junkAt(5);
 }
 
 void tst_LogCheck::findsTheFirstDamagedLineWhereverItIs()
 {
     QFETCH(QByteArray, log);
     QFETCH(QString, told);
+    QFETCH(QString, then);
     write(log);
-    const QString found = search();
+    LogCheck check(m_path);
+    const QString found = search(check);
     QVERIFY2(told.isEmpty() ? found.isEmpty() : found.contains(told), qPrintable(found));
     QVERIFY2(!found.contains(QLatin1Char('|')), qPrintable(found));
+    // Lines counted across the pieces, and only what came since read.
+    write((log.endsWith('\n') ? "" : "\r\n") + QByteArray("junk\r\n"), QIODevice::Append);
+    const QString later = search(check);
+    QVERIFY2(later.contains(then) && !later.contains(QLatin1Char('|')), qPrintable(later));
 }
 
 // A search after a restart of the service reads only what came since the

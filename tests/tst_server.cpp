@@ -69,6 +69,8 @@ private slots:
     void loginsComeOnlyThroughRootsDoor();
     void aLoginAskedAgainIsRecordedOnce_data();
     void aLoginAskedAgainIsRecordedOnce();
+    void aMarkLeavesTheNoteOfAnAccessAlone();
+    void anAccessAtRootsDoorThatClosesItsEnd();
     void aLoginLeftHalfDoneIsFinishedOnce_data();
     void aLoginLeftHalfDoneIsFinishedOnce();
     void aLoginWaitsForOneUsersAppendAtMost();
@@ -248,6 +250,30 @@ void tst_Server::aLoginAskedAgainIsRecordedOnce()
                     .claim(::getuid(), session.toStdString()));
     QCOMPARE(ask(m_loginDoor, request), std::string("ok 0 0 \n"));
     QCOMPARE(logSize(), off_t(records * AccessLog::FullLine));
+}
+
+// Marking a login forgets the marks of sessions that ended, and what a
+// mark's interrupted write left, but never the note of the access being
+// written: a kill after it would leave a record with no entry.
+void tst_Server::aMarkLeavesTheNoteOfAnAccessAlone()
+{
+    const std::string marks = m_dir->filePath(QStringLiteral("marks")).toStdString();
+    InFlight(marks + "/in-flight").note({0, "#2026-12-10 08:00:00#", true, {::getuid(), "someone", "ssh", "", "c4"}});
+    ::close(::open((marks + "/c3.new").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    SessionMarks(marks, stillOpen).mark("c5", ::getuid(), 0);
+    QVERIFY(InFlight(marks + "/in-flight").left());
+    QVERIFY(::access((marks + "/c3.new").c_str(), F_OK) != 0);
+    QVERIFY(::access((marks + "/c5").c_str(), F_OK) == 0);
+}
+
+// Served from within the turn that serves root's door: the connection it
+// closes must not be served again from within its own answer.
+void tst_Server::anAccessAtRootsDoorThatClosesItsEnd()
+{
+    const int client = connectTo(m_loginDoor, "access\n");
+    ::shutdown(client, SHUT_WR);
+    QVERIFY(replyTo(client).starts_with("ok 0 0 "));
+    QCOMPARE(logSize(), off_t(AccessLog::FullLine));
 }
 
 void tst_Server::aLoginLeftHalfDoneIsFinishedOnce_data()
