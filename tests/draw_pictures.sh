@@ -10,6 +10,16 @@ pictures=$2
 shift 2
 source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 
+# A drawing is the same where no pixel is off by more than rounding: Qt's
+# raster engine takes other paths on other processors, which move a
+# channel by a step or two. Any change to a drawing moves far more.
+same_picture() {
+    case "$1" in
+    *.png) [ "$(compare -metric AE -fuzz 1% "$1" "$2" null: 2>&1)" = 0 ] ;;
+    *) cmp -s "$1" "$2" ;;
+    esac
+}
+
 drawn=$(mktemp -d)
 trap 'rm -rf "$drawn"' EXIT
 
@@ -19,7 +29,7 @@ for name in "$@"; do
         fail "$name was not drawn"
     elif [ ! -f "$pictures/$name" ]; then
         fail "$name is drawn but not in $pictures"
-    elif ! cmp -s "$drawn/$name" "$pictures/$name"; then
+    elif ! same_picture "$drawn/$name" "$pictures/$name"; then
         fail "$name differs from what the generator draws (the pictures target redraws it)"
     fi
 done
