@@ -55,7 +55,8 @@ console_login() {
 # Waits up to 10 s for COMMAND to succeed.
 await() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; "$@"; }
 # What the PAM step said of logins it could not record, since the mark.
-pam_warnings() { journalctl -q --since "@$mark" _EXE=$logger_dir/pam-session _UID=0; }
+# By the uid the kernel gives journald: the step ends as soon as it has told.
+pam_warnings() { journalctl -q --since "@$mark" _UID=0 SYSLOG_IDENTIFIER=tallix MESSAGE_ID=$refused_id; }
 
 echo "== the layout: the service's own user, no setuid or setgid file"
 [ "$(id -gn tallix)" = tallix ] || fail "tallix's primary group is $(id -gn tallix)"
