@@ -197,6 +197,24 @@ hint "$alice" true
 hint "$alice" false
 expect "an unlock after logind's restart" "$before" 1
 
+echo "== the system bus restarted: the service is back on it within a second, and counts the next unlock"
+mark=$(date +%s.%N)
+systemctl restart dbus.service
+bus_back=$(date +%s.%N)
+back_on_bus() { journalctl -q --since "@$mark" -u tallix-record.service -g 'di nuovo raggiungibile' | grep -q .; }
+for _ in $(seq 100); do back_on_bus && break; sleep 0.1; done
+back_on_bus || fail "the service did not say it was back on the bus"
+echo "from the bus's restart to the service back on it: $(journalctl -q --since "@$mark" -u tallix-record.service \
+    -g 'di nuovo raggiungibile' -o export | sed -n 's/^__REALTIME_TIMESTAMP=//p' | head -n 1 |
+    awk -v from="$bus_back" '{ printf "%.3f s", $1 / 1e6 - from }')"
+# logind, which leaves with the bus, is back too before anyone can unlock.
+for _ in $(seq 100); do busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager \
+    ListSessions >/dev/null 2>&1 && break; sleep 0.1; done
+before=$(records)
+hint "$alice" true
+hint "$alice" false
+expect "an unlock after the bus's restart" "$before" 1
+
 echo "== unlocks count within the person's share"
 before=$(records)
 for _ in $(seq 14); do
