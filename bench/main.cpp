@@ -113,8 +113,7 @@ void restartService()
         qFatal("cannot restart tallix-record.service");
 }
 
-template<typename Ask>
-void timeTogether(int together, const Ask &ask)
+template<typename Ask> void timeTogether(int together, const Ask &ask)
 {
     QList<double> waits(together);
     std::vector<std::thread> logins;

@@ -43,8 +43,8 @@ LogCheck::~LogCheck()
 
 std::string LogCheck::damage(const std::string &path, std::size_t line, std::string_view text)
 {
-    return "Il file " + Message::escaped(path) + " non contiene una data valida alla riga " + std::to_string(line)
-        + ": " + Message::quoted(text) + "; la riga è stata lasciata com'è";
+    return "Il file " + Message::escaped(path) + " non contiene una data valida alla riga "
+        + std::to_string(line) + ": " + Message::quoted(text) + "; la riga è stata lasciata com'è";
 }
 
 void LogCheck::start()
@@ -68,7 +68,8 @@ void LogCheck::start()
     } else {
         char kept[128] = {};
         if (::fgetxattr(fd, Attribute, kept, sizeof kept - 1) <= 0
-            || std::sscanf(kept, "%zu %zu %zu %" SCNx64, &resume.offset, &resume.lines, &resume.told, &resume.ended)
+            || std::sscanf(kept, "%zu %zu %zu %" SCNx64, &resume.offset, &resume.lines, &resume.told,
+                           &resume.ended)
                 != 4)
             resume = {};
     }
@@ -148,7 +149,8 @@ void LogCheck::finish()
     // Only the log's owner may set it; without it the next search starts
     // over.
     char kept[128];
-    const int size = std::snprintf(kept, sizeof kept, "%zu %zu %zu %" PRIx64, m_offset, m_lines, m_told, m_ended);
+    const int size =
+        std::snprintf(kept, sizeof kept, "%zu %zu %zu %" PRIx64, m_offset, m_lines, m_told, m_ended);
     ::fsetxattr(m_fd, Attribute, kept, std::size_t(size), 0);
     ::close(m_fd);
     m_fd = -1;

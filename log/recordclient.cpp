@@ -83,7 +83,7 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail("Impossibile contattare il servizio di registrazione degli accessi: "
-                    + Message::systemError(errno) + "; " + std::string(NotRecorded),
+                        + Message::systemError(errno) + "; " + std::string(NotRecorded),
                     Outcome::Unreachable);
     int connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
     // A listener whose queue is full answers EAGAIN: try again until the deadline.
@@ -96,9 +96,9 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
         m_brokenOff = error == ECONNREFUSED;
         ::close(fd);
         return fail("Il servizio di registrazione degli accessi non è in funzione ("
-                    + Message::escaped(m_socketPath) + ": " + Message::systemError(error)
-                    + "): " + std::string(NotRecorded)
-                        + ". L'amministratore può avviarlo con «systemctl start " + Protocol::SocketUnits + "».",
+                        + Message::escaped(m_socketPath) + ": " + Message::systemError(error) + "): "
+                        + std::string(NotRecorded) + ". L'amministratore può avviarlo con «systemctl start "
+                        + Protocol::SocketUnits + "».",
                     Outcome::Unreachable);
     }
     const bool exchanged = exchange(fd, line, deadline);

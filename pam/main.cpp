@@ -100,13 +100,13 @@ int main()
     // once by its socket, and finishes what the killed one wrote; the
     // session id keeps the login from being recorded twice.
     bool unsure = false;
-    for (auto left = deadline - std::chrono::steady_clock::now();
-         !recorded && client.brokenOff() && client.outcome() == RecordClient::Outcome::Unknown
-         && !session.empty() && left > RetryPause;
+    for (auto left = deadline - std::chrono::steady_clock::now(); !recorded && client.brokenOff()
+         && client.outcome() == RecordClient::Outcome::Unknown && !session.empty() && left > RetryPause;
          left = deadline - std::chrono::steady_clock::now()) {
         unsure = true;
         std::this_thread::sleep_for(RetryPause);
-        recorded = client.request(request, std::chrono::duration_cast<std::chrono::milliseconds>(left - RetryPause));
+        recorded =
+            client.request(request, std::chrono::duration_cast<std::chrono::milliseconds>(left - RetryPause));
     }
     if (!recorded) {
         const Journal::Access access{uidOf(user).value_or(uid_t(-1)), std::string(user),

@@ -46,7 +46,8 @@ std::vector<std::string> problems(const Found &folder, const Found &log, const F
 std::vector<std::string> problemsAt(const std::string &logPath, uid_t owner)
 {
     const std::string folder = logPath.substr(0, logPath.rfind('/'));
-    return problems(lstatOf(folder.empty() ? "/" : folder), lstatOf(logPath), lstatOf(logPath + ".lock"), owner);
+    return problems(lstatOf(folder.empty() ? "/" : folder), lstatOf(logPath), lstatOf(logPath + ".lock"),
+                    owner);
 }
 
 } // namespace Layout
