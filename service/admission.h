@@ -19,7 +19,8 @@ class Admission
 public:
     using Clock = std::chrono::steady_clock;
 
-    enum class Refusal { Full, Connections, Accesses, Invalid, NotRoot, UnknownUser };
+    // Why a connection may not open.
+    enum class Refusal { Full, Connections };
 
     // Far above the people of one machine at once, each holding at most
     // MaxConnectionsPerPerson; below the service's 1024 descriptors, with
