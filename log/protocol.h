@@ -13,6 +13,15 @@
 //                                           LoginSocketPath only; asked again
 //                                           for a session already recorded, it
 //                                           is answered ok and not recorded
+//   "unlock\t<user>\t<service>\n"           a screen locker in the caller's own
+//                                           graphical session took <user>'s
+//                                           password through PAM service
+//                                           <service>; believed only when all
+//                                           that holds of the caller, and
+//                                           answered ok with nothing listed,
+//                                           also where it is not to be
+//                                           recorded: unlocks are not counted,
+//                                           or the return it ends is recorded
 // The service answers with one line and closes:
 //   "ok <bytes> <omitted> <notice>\n"       the log's first <bytes> bytes are
 //                                           the records it held before this
@@ -44,6 +53,7 @@ inline constexpr std::size_t MaxHeader = 4096;
 
 inline constexpr std::string_view AccessRequest = "access";
 inline constexpr std::string_view LoginRequest = "login";
+inline constexpr std::string_view UnlockRequest = "unlock";
 inline constexpr char FieldSeparator = '\t';
 
 inline constexpr std::string_view Ok = "ok";

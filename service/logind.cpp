@@ -201,7 +201,7 @@ std::vector<Logind::Return> Logind::process(Clock::time_point now)
             break;
     }
     if (m_bus && m_returns.takeWake(now))
-        lookAtSeat();
+        lookAtSeat(now);
     return std::exchange(m_found, {});
 }
 
@@ -298,7 +298,7 @@ void Logind::readLockedHints()
 
 void Logind::unlocked(const std::string &session)
 {
-    if (!m_returns.unlocked(session))
+    if (!m_returns.unlocked(session, Clock::now()))
         return;
     if (const std::optional<uid_t> person = personOf(session))
         m_found.push_back({session, *person, "unlock"});
@@ -307,7 +307,7 @@ void Logind::unlocked(const std::string &session)
 // A while after the wake: the session then on the computer's own screen
 // and keyboard, unless a greeter or a locked screen stands before it.
 // LightDM's lock is its greeter in front; the others' is the LockedHint.
-void Logind::lookAtSeat()
+void Logind::lookAtSeat(Clock::time_point now)
 {
     char *active = nullptr;
     uid_t uid = 0;
@@ -315,6 +315,6 @@ void Logind::lookAtSeat()
         return;
     const Text owned(active);
     const std::optional<uid_t> person = personOf(active);
-    if (person && m_returns.wakeCounts(active, *person, lockedHintOf(m_bus, active)))
+    if (person && m_returns.wakeCounts(active, *person, lockedHintOf(m_bus, active), now))
         m_found.push_back({active, *person, "wake"});
 }

@@ -42,6 +42,12 @@ public:
     std::vector<Return> process(Clock::time_point now);
     // Someone's access was recorded.
     void recorded(uid_t person) { m_returns.recorded(person); }
+    // A screen locker that logind may not know of took the session owner's
+    // password: true when that is a return to count.
+    bool lockerUnlocked(const std::string &session)
+    {
+        return m_returns.lockerUnlocked(session, Clock::now());
+    }
 
 private:
     static int onSignal(sd_bus_message *message, void *self, sd_bus_error *error);
@@ -53,7 +59,7 @@ private:
     void ownerChanged(const std::string &owner);
     void readLockedHints();
     void unlocked(const std::string &session);
-    void lookAtSeat();
+    void lookAtSeat(Clock::time_point now);
 
     Returns m_returns;
     sd_bus *m_bus = nullptr;

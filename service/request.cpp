@@ -34,15 +34,28 @@ std::optional<Request> Request::parse(std::string_view line)
         return Request();
     std::string_view rest = line;
     std::string kind;
-    Request login{Kind::Login, {}, {}, {}, {}};
-    if (!nextField(rest, kind) || kind != Protocol::LoginRequest || !nextField(rest, login.user)
-        || !nextField(rest, login.service) || !nextField(rest, login.tty) || !nextField(rest, login.session)
-        || rest.data() != nullptr || login.user.empty() || login.service.empty())
+    Request asked{Kind::Login, {}, {}, {}, {}};
+    if (!nextField(rest, kind) || (kind != Protocol::LoginRequest && kind != Protocol::UnlockRequest)
+        || !nextField(rest, asked.user) || !nextField(rest, asked.service))
         return std::nullopt;
-    return login;
+    if (kind == Protocol::UnlockRequest)
+        asked.kind = Kind::Unlock;
+    else if (!nextField(rest, asked.tty) || !nextField(rest, asked.session))
+        return std::nullopt;
+    if (rest.data() != nullptr || asked.user.empty() || asked.service.empty())
+        return std::nullopt;
+    return asked;
 }
 
 std::string Request::source() const
 {
-    return kind == Kind::Access ? "logger" : Protocol::loginSource(service);
+    switch (kind) {
+    case Kind::Access:
+        return "logger";
+    case Kind::Unlock:
+        return "unlock";
+    case Kind::Login:
+        break;
+    }
+    return Protocol::loginSource(service);
 }

@@ -7,12 +7,14 @@
 // A client's request line, as the protocol header describes it.
 struct Request
 {
-    enum class Kind { Access, Login };
+    enum class Kind { Access, Login, Unlock };
 
     Kind kind = Kind::Access;
-    // For a login: what PAM named. Never trusted from anyone but root.
+    // For a login or an unlock: what PAM named. A login's is trusted only
+    // from root; an unlock's is checked against the caller.
     std::string user;
     std::string service;
+    // For a login only.
     std::string tty;
     std::string session; // logind's session id, empty where there is none
 
@@ -20,7 +22,7 @@ struct Request
     // control bytes or are too long for a name.
     static std::optional<Request> parse(std::string_view line);
 
-    // How the access came: "logger", "console", "ssh", or "graphical" and
-    // the PAM service of the display manager.
+    // How the access came: "logger", "unlock", "console", "ssh", or
+    // "graphical" and the PAM service of the display manager.
     std::string source() const;
 };

@@ -10,9 +10,34 @@ void Returns::locked(const std::string &session)
     m_locked.insert(session);
 }
 
-bool Returns::unlocked(const std::string &session)
+bool Returns::unlocked(const std::string &session, Clock::time_point now)
 {
-    return m_locked.erase(session) > 0 && m_counted.unlocks;
+    if (m_locked.erase(session) == 0 || !m_counted.unlocks)
+        return false;
+    remember(session, now, Heard::Logind);
+    return true;
+}
+
+bool Returns::lockerUnlocked(const std::string &session, Clock::time_point now)
+{
+    // logind's word on this unlock, if it comes after, is the same return.
+    m_locked.erase(session);
+    if (!m_counted.unlocks)
+        return false;
+    // Each password the locker takes is an unlock; logind's word on it may
+    // have come first, and a wake may have counted before it.
+    const auto last = m_returned.find(session);
+    if (last != m_returned.end() && last->second.heard != Heard::Locker) {
+        const Clock::duration same = last->second.heard == Heard::Wake ? Clock::duration(UnlockAfterWake)
+                                                                       : Clock::duration(SameUnlock);
+        const bool merged = now - last->second.at < same;
+        // Merged once: the next unlock is a return of its own.
+        m_returned.erase(last);
+        if (merged)
+            return false;
+    }
+    remember(session, now, Heard::Locker);
+    return true;
 }
 
 bool Returns::isLocked(const std::string &session) const
@@ -23,6 +48,7 @@ bool Returns::isLocked(const std::string &session) const
 void Returns::ended(const std::string &session)
 {
     m_locked.erase(session);
+    m_returned.erase(session);
 }
 
 void Returns::sleeping()
@@ -56,7 +82,8 @@ bool Returns::takeWake(Clock::time_point now)
     return true;
 }
 
-bool Returns::wakeCounts(const std::string &session, uid_t person, std::optional<bool> lockedNow)
+bool Returns::wakeCounts(const std::string &session, uid_t person, std::optional<bool> lockedNow,
+                         Clock::time_point now)
 {
     // What logind says now outweighs the Lock once heard. Some screen lockers
     // have logind lock the session and never tell it of the unlock: such a
@@ -73,5 +100,17 @@ bool Returns::wakeCounts(const std::string &session, uid_t person, std::optional
     // is the only trace of this return.
     if (m_counted.unlocks && locked)
         return false;
-    return m_recordedSinceWake.count(person) == 0;
+    if (m_recordedSinceWake.count(person) > 0)
+        return false;
+    // A locker logind does not know may stand before it still.
+    remember(session, now, Heard::Wake);
+    return true;
+}
+
+void Returns::remember(const std::string &session, Clock::time_point now, Heard heard)
+{
+    // What no later word can be merged with any more goes: this stays as
+    // small as the sessions that came back in the last minutes.
+    std::erase_if(m_returned, [now](const auto &entry) { return now - entry.second.at >= UnlockAfterWake; });
+    m_returned[session] = {now, heard};
 }

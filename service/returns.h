@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -9,7 +10,8 @@
 
 // When a person comes back to a computer that stayed on: the unlock of a
 // locked session, or a wake into a session nobody has to unlock. One return
-// is one access: the two signals of one unlock count once, and a wake into
+// is one access: the two signals of one unlock count once, an unlock heard
+// both from its screen locker and from logind counts once, and a wake into
 // a session that the desktop locks counts at its unlock, never twice.
 class Returns
 {
@@ -27,6 +29,12 @@ public:
     // greeter: LightDM shows light-locker's about two seconds after the
     // wake, later on a busy machine.
     static constexpr std::chrono::seconds WakeDelay{8};
+    // An unlock that logind tells and the locker's own word on it: KDE sets
+    // the LockedHint about 0.2 s after its PAM step, later on a busy machine.
+    static constexpr std::chrono::seconds SameUnlock{5};
+    // A locker that logind does not know leaves the wake to count on its
+    // own; its unlock within this time after is the same return.
+    static constexpr std::chrono::minutes UnlockAfterWake{2};
 
     explicit Returns(Counted counted);
 
@@ -36,7 +44,10 @@ public:
     void locked(const std::string &session);
     // Its Unlock signal, or LockedHint cleared: true when that is a return
     // to count.
-    bool unlocked(const std::string &session);
+    bool unlocked(const std::string &session, Clock::time_point now);
+    // A screen locker of the session took its owner's password: true when
+    // that is a return to count.
+    bool lockerUnlocked(const std::string &session, Clock::time_point now);
     bool isLocked(const std::string &session) const;
     void ended(const std::string &session);
 
@@ -53,11 +64,24 @@ public:
     // Whether a wake into this session of 'person' is the return, with what
     // logind says now of its lock, if it answered: that, not the Lock once
     // heard, tells whether the screen still waits for an unlock.
-    bool wakeCounts(const std::string &session, uid_t person, std::optional<bool> lockedNow);
+    bool wakeCounts(const std::string &session, uid_t person, std::optional<bool> lockedNow,
+                    Clock::time_point now);
 
 private:
+    // Who told of a return.
+    enum class Heard { Logind, Locker, Wake };
+    void remember(const std::string &session, Clock::time_point now, Heard heard);
+
+    struct LastReturn
+    {
+        Clock::time_point at;
+        Heard heard = Heard::Logind;
+    };
+
     Counted m_counted;
     std::set<std::string> m_locked;
+    // Each session's last return counted, for the word on it that comes late.
+    std::map<std::string, LastReturn> m_returned;
     std::optional<Clock::time_point> m_wakeDue;
     // Whose accesses came since the last wake.
     std::set<uid_t> m_recordedSinceWake;

@@ -1,4 +1,5 @@
 #include "service/server.h"
+#include "log/lockers.h"
 #include "log/protocol.h"
 #include "service/layout.h"
 #include "service/request.h"
@@ -13,8 +14,8 @@
 #include <poll.h>
 #include <pwd.h>
 #include <sys/socket.h>
-#include <syslog.h>
 #include <sys/stat.h>
+#include <syslog.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
 
@@ -336,6 +337,8 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
     }
     if (request->kind == Request::Kind::Login && !admitLogin(connection, *request, access))
         return;
+    if (request->kind == Request::Kind::Unlock && !admitUnlock(connection, *request, access))
+        return;
     if (request->kind == Request::Kind::Access && answerAsLogin(connection))
         return;
     // Root's door is PAM's: logins are never capped by what users do.
@@ -365,6 +368,24 @@ bool Server::admitLogin(Connection &connection, const Request &request, Journal:
     return false;
 }
 
+// False when answered already: the caller is not believed, or the unlock is
+// not to be recorded.
+bool Server::admitUnlock(Connection &connection, const Request &request, const Journal::Access &access)
+{
+    const Lockers::Caller caller{connection.uid, uidOf(request.user),
+                                 Lockers::sessionFacts(connection.session)};
+    if (const std::optional<std::string> doubt = Lockers::doubt(request.service, caller)) {
+        refuse(connection, access, "sblocco non creduto: " + *doubt);
+        return false;
+    }
+    // Unlocks not counted, or the end of a return recorded already.
+    if (!m_logind || !m_logind->lockerUnlocked(connection.session)) {
+        reply(connection, Protocol::Ok, {});
+        return false;
+    }
+    return true;
+}
+
 void Server::record(Connection &connection, const Request &request, const Journal::Access &access)
 {
     const bool login = request.kind == Request::Kind::Login;
@@ -372,8 +393,9 @@ void Server::record(Connection &connection, const Request &request, const Journa
         reply(connection, Protocol::Error, m_update.errorString());
         return;
     }
-    // PAM lists nothing: the login's own step has no use for the records.
-    sendRecords(connection, login ? 0 : m_update.recordOffset(), m_update.notice());
+    // Only the logger lists: PAM's steps have no use for the records.
+    sendRecords(connection, request.kind == Request::Kind::Access ? m_update.recordOffset() : 0,
+                m_update.notice());
 }
 
 // Appends the access to the log and tells the journal; false when the log

@@ -86,6 +86,7 @@ private:
     void receive(Door &door, Connection &connection);
     void answer(Door &door, Connection &connection, std::string_view line);
     bool admitLogin(Connection &connection, const Request &request, Journal::Access &access);
+    bool admitUnlock(Connection &connection, const Request &request, const Journal::Access &access);
     void record(Connection &connection, const Request &request, const Journal::Access &access);
     bool write(const Journal::Access &access, uid_t person, bool login);
     bool append(const Journal::Access &access, bool login);

@@ -106,6 +106,9 @@ void tst_RecordClient::requestLinesAreCheckedField_data()
     QTest::newRow("name too long") << "login\t" + QByteArray(200, 'a') + "\tsshd\ttty\t3" << false << "";
     QTest::newRow("unknown") << QByteArray("record") << false << "";
     QTest::newRow("access with more") << QByteArray("access\tbob") << false << "";
+    QTest::newRow("a locker's unlock") << QByteArray("unlock\tbob\tmate-screensaver") << true << "unlock";
+    QTest::newRow("an unlock with a login's fields") << QByteArray("unlock\tbob\tkde\ttty\t3") << false << "";
+    QTest::newRow("an unlock naming no service") << QByteArray("unlock\tbob\t") << false << "";
 }
 
 void tst_RecordClient::requestLinesAreCheckedField()

@@ -1,3 +1,4 @@
+#include "log/lockers.h"
 #include "service/returns.h"
 #include "service/settings.h"
 
@@ -17,6 +18,8 @@ class tst_Returns : public QObject
 private slots:
     void oneReturnIsOneAccess_data();
     void oneReturnIsOneAccess();
+    void aLockersWordIsBelievedOnlyFromItsOwnSession_data();
+    void aLockersWordIsBelievedOnlyFromItsOwnSession();
     void settingsFromTheAdministratorsFile_data();
     void settingsFromTheAdministratorsFile();
 };
@@ -33,28 +36,33 @@ void tst_Returns::oneReturnIsOneAccess_data()
     // session is unlocked, or "locked", or leaves the question "unanswered".
     // "login" is any other access.
     QTest::newRow("an unlock of a locked session") << true << true << "lock a, unlock a" << 1;
-    QTest::newRow("the two signals of one unlock") << true << true << "lock a, lock a, unlock a, unlock a" << 1;
+    QTest::newRow("the two signals of one unlock")
+        << true << true << "lock a, lock a, unlock a, unlock a" << 1;
     QTest::newRow("an unlock of a session never locked") << true << true << "unlock a" << 0;
     QTest::newRow("each lock's own unlock") << true << true << "lock a, unlock a, lock a, unlock a" << 2;
     QTest::newRow("a session ended while locked") << true << true << "lock a, end a, unlock a" << 0;
     QTest::newRow("sessions apart") << true << true << "lock a, lock b, unlock b, unlock a" << 2;
     QTest::newRow("a wake into an unlocked session") << true << true << "sleep, wake, look a" << 1;
-    QTest::newRow("nothing before the desktop has had its time") << true << true << "sleep, wake, early a" << 0;
+    QTest::newRow("nothing before the desktop has had its time")
+        << true << true << "sleep, wake, early a" << 0;
     QTest::newRow("locked before the sleep, unlocked after")
         << true << true << "lock a, sleep, wake, look a locked, unlock a" << 1;
-    QTest::newRow("locked after the wake") << true << true << "sleep, wake, lock a, look a locked, unlock a" << 1;
+    QTest::newRow("locked after the wake")
+        << true << true << "sleep, wake, lock a, look a locked, unlock a" << 1;
     QTest::newRow("unlocked before the look") << true << true << "lock a, sleep, wake, unlock a, look a" << 1;
     QTest::newRow("logged in anew after the wake") << true << true << "sleep, wake, login a, look a" << 1;
-    QTest::newRow("someone else's access after the wake") << true << true << "sleep, wake, login b, look a" << 2;
-    QTest::newRow("asleep again before the look") << true << true << "sleep, wake, sleep, look a, wake, look a"
-                                                   << 1;
-    QTest::newRow("each wake its own return") << true << true << "sleep, wake, look a, sleep, wake, look a" << 2;
+    QTest::newRow("someone else's access after the wake")
+        << true << true << "sleep, wake, login b, look a" << 2;
+    QTest::newRow("asleep again before the look")
+        << true << true << "sleep, wake, sleep, look a, wake, look a" << 1;
+    QTest::newRow("each wake its own return")
+        << true << true << "sleep, wake, look a, sleep, wake, look a" << 2;
     QTest::newRow("unlocks not counted") << false << true << "lock a, unlock a" << 0;
-    QTest::newRow("unlocks not counted: the wake is the return") << false << true
-                                                                 << "lock a, sleep, wake, look a locked" << 1;
+    QTest::newRow("unlocks not counted: the wake is the return")
+        << false << true << "lock a, sleep, wake, look a locked" << 1;
     QTest::newRow("wakes not counted") << true << false << "sleep, wake, look a" << 0;
-    QTest::newRow("wakes not counted, its unlock still is") << true << false
-                                                            << "lock a, sleep, wake, look a locked, unlock a" << 1;
+    QTest::newRow("wakes not counted, its unlock still is")
+        << true << false << "lock a, sleep, wake, look a locked, unlock a" << 1;
     // Screen lockers that have logind lock the session and never say it is
     // unlocked: what logind says at the look decides.
     QTest::newRow("a Lock never undone: a later wake into a session logind says is unlocked counts")
@@ -67,6 +75,32 @@ void tst_Returns::oneReturnIsOneAccess_data()
         << true << true << "lock a, sleep, wake, look a unanswered, unlock a" << 1;
     QTest::newRow("logind unanswered, no Lock heard: the wake counts")
         << true << true << "sleep, wake, look a unanswered" << 1;
+    // "locker" is a screen locker's own word that it took the password; each
+    // event comes a second after the one before, "pause" ten minutes.
+    QTest::newRow("a locker that logind does not know") << true << true << "locker a, pause, locker a" << 2;
+    QTest::newRow("each password it takes") << true << true << "locker a, locker a" << 2;
+    QTest::newRow("the locker first, logind's LockedHint after")
+        << true << true << "lock a, locker a, unlock a" << 1;
+    QTest::newRow("logind first, the locker's word after")
+        << true << true << "lock a, unlock a, locker a" << 1;
+    QTest::newRow("logind's next lock is a return of its own")
+        << true << true << "lock a, locker a, unlock a, lock a, unlock a" << 2;
+    QTest::newRow("sessions apart, each its own locker") << true << true << "locker a, locker b" << 2;
+    QTest::newRow("a wake into a session whose locker logind does not know: its unlock is the same return")
+        << true << true << "sleep, wake, look a, locker a" << 1;
+    QTest::newRow("and only the first: the next unlock is a return of its own")
+        << true << true << "sleep, wake, look a, locker a, pause, locker a" << 2;
+    QTest::newRow("an unlock long after the wake is a return of its own")
+        << true << true << "sleep, wake, look a, pause, locker a" << 2;
+    QTest::newRow("unlocked before the look: the wake adds nothing")
+        << true << true << "sleep, wake, locker a, look a" << 1;
+    QTest::newRow("a wake into another's session leaves this one's unlock alone")
+        << true << true << "sleep, wake, look b, locker a" << 2;
+    QTest::newRow("unlocks not counted, a locker's neither") << false << true << "locker a" << 0;
+    QTest::newRow("unlocks not counted: the wake still is")
+        << false << true << "sleep, wake, look a, locker a" << 1;
+    QTest::newRow("a session ended forgets its return")
+        << true << true << "sleep, wake, look a, end a, locker a" << 2;
 }
 
 void tst_Returns::oneReturnIsOneAccess()
@@ -79,6 +113,7 @@ void tst_Returns::oneReturnIsOneAccess()
     const std::map<QString, uid_t> people{{"a", 1000}, {"b", 1001}};
     Returns returns({unlocks, wakes});
     Returns::Clock::time_point woke{};
+    Returns::Clock::time_point now{};
     int counted = 0;
     const auto access = [&](uid_t person) {
         ++counted;
@@ -88,17 +123,23 @@ void tst_Returns::oneReturnIsOneAccess()
         const QStringList words = event.split(' ');
         const std::string session = words.value(1).toStdString();
         const uid_t person = people.count(words.value(1)) ? people.at(words.value(1)) : 0;
+        now += 1s;
         if (words[0] == "lock") {
             returns.locked(session);
         } else if (words[0] == "unlock") {
-            if (returns.unlocked(session))
+            if (returns.unlocked(session, now))
                 access(person);
+        } else if (words[0] == "locker") {
+            if (returns.lockerUnlocked(session, now))
+                access(person);
+        } else if (words[0] == "pause") {
+            now += 10min;
         } else if (words[0] == "end") {
             returns.ended(session);
         } else if (words[0] == "sleep") {
             returns.sleeping();
         } else if (words[0] == "wake") {
-            woke += 1h;
+            woke = now += 1h;
             returns.woke(woke);
         } else if (words[0] == "login") {
             access(person);
@@ -110,12 +151,70 @@ void tst_Returns::oneReturnIsOneAccess()
             QVERIFY(said.isEmpty() || said == "locked" || said == "unanswered");
             const std::optional<bool> lockedNow =
                 said == "unanswered" ? std::nullopt : std::optional<bool>(said == "locked");
-            if (returns.takeWake(woke + Returns::WakeDelay) && returns.wakeCounts(session, person, lockedNow))
+            now = std::max(now, woke + Returns::WakeDelay);
+            if (returns.takeWake(now) && returns.wakeCounts(session, person, lockedNow, now))
                 access(person);
-            QVERIFY(!returns.takeWake(woke + Returns::WakeDelay));
+            QVERIFY(!returns.takeWake(now));
         }
     }
     QCOMPARE(counted, accesses);
+}
+
+void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession_data()
+{
+    QTest::addColumn<QString>("service");
+    QTest::addColumn<int>("caller");
+    QTest::addColumn<int>("user");
+    QTest::addColumn<int>("owner");
+    QTest::addColumn<QString>("sessionClass");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<bool>("active");
+    QTest::addColumn<bool>("believed");
+
+    // Person 1000 in their own graphical session, in front on its seat,
+    // unless a row says otherwise; -1 is no such account, or no session.
+    const auto row = [](const char *name, const char *service, int caller = 1000, int user = 1000,
+                        int owner = 1000, const char *sessionClass = "user", const char *type = "x11",
+                        bool active = true, bool believed = false) {
+        QTest::newRow(name) << service << caller << user << owner << sessionClass << type << active
+                            << believed;
+    };
+    for (const char *locker : {"mate-screensaver", "cinnamon-screensaver", "xscreensaver", "kde",
+                               "xfce4-screensaver", "swaylock", "i3lock", "common-auth"})
+        row(locker, locker, 1000, 1000, 1000, "user", "x11", true, true);
+    row("on Wayland", "swaylock", 1000, 1000, 1000, "user", "wayland", true, true);
+    for (const char *notLocker : {"login", "sshd", "su", "sudo", "polkit-1", "lightdm", "gdm-password",
+                                  "runuser", "kde-fingerprint", ""})
+        row(notLocker, notLocker);
+    row("the display manager's check, as root", "kde", 0);
+    row("another user's password", "xscreensaver", 1000, 1001, 1000);
+    row("no such user", "xscreensaver", 1000, -1);
+    row("in no session", "xscreensaver", 1000, 1000, -1);
+    row("in someone else's session", "xscreensaver", 1000, 1000, 1001);
+    row("in a greeter's session", "xscreensaver", 1000, 1000, 1000, "greeter");
+    row("in a background session", "xscreensaver", 1000, 1000, 1000, "background");
+    row("in a console session", "xscreensaver", 1000, 1000, 1000, "user", "tty");
+    row("behind another session on its seat", "xscreensaver", 1000, 1000, 1000, "user", "x11", false);
+    row("a system account", "xscreensaver", 100, 100, 100);
+}
+
+void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession()
+{
+    QFETCH(QString, service);
+    QFETCH(int, caller);
+    QFETCH(int, user);
+    QFETCH(int, owner);
+    QFETCH(QString, sessionClass);
+    QFETCH(QString, type);
+    QFETCH(bool, active);
+    QFETCH(bool, believed);
+
+    Lockers::Caller facts{uid_t(caller), user < 0 ? std::nullopt : std::optional<uid_t>(user), std::nullopt};
+    if (owner >= 0)
+        facts.session =
+            Lockers::Session{uid_t(owner), sessionClass.toStdString(), type.toStdString(), active};
+    const std::optional<std::string> doubt = Lockers::doubt(service.toStdString(), facts);
+    QVERIFY2(doubt.has_value() != believed, doubt.value_or("believed").c_str());
 }
 
 void tst_Returns::settingsFromTheAdministratorsFile_data()
@@ -129,11 +228,12 @@ void tst_Returns::settingsFromTheAdministratorsFile_data()
     QFile shipped(TALLIX_SHIPPED_SETTINGS);
     QVERIFY(shipped.open(QIODevice::ReadOnly));
     QTest::newRow("the shipped file") << shipped.readAll() << true << true << QStringList();
-    QTest::newRow("both off, spaced and in any case") << QByteArray("Unlock = No\n  Wake=off  \r\n") << false
-                                                      << false << QStringList();
+    QTest::newRow("both off, spaced and in any case")
+        << QByteArray("Unlock = No\n  Wake=off  \r\n") << false << false << QStringList();
     QTest::newRow("a typo leaves its count on")
         << QByteArray("Unlock=nope\nWake=no\nColour=blue\n; Unlock=no\nWake\n") << true << false
-        << QStringList{":1: riga ignorata: Unlock=nope", ":3: riga ignorata: Colour=blue", ":5: riga ignorata: Wake"};
+        << QStringList{":1: riga ignorata: Unlock=nope", ":3: riga ignorata: Colour=blue",
+                       ":5: riga ignorata: Wake"};
     QTest::newRow("the last line holds") << QByteArray("Wake=no\nWake=yes") << true << true << QStringList();
 }
 

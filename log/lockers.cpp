@@ -1,0 +1,83 @@
+#include "log/lockers.h"
+#include "log/people.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include <systemd/sd-login.h>
+
+namespace Lockers {
+
+namespace {
+
+// The PAM services Debian's screen lockers authenticate with, as their user.
+// GNOME's and LightDM's lockers are not here: their display manager checks
+// the password as root, and logind tells their unlock. xsecurelock uses
+// common-auth unless built otherwise; nothing else asks PAM under that name.
+constexpr std::array Services = {
+    "budgie-screensaver",
+    "cinnamon-screensaver",
+    "common-auth",
+    "gnome-screensaver",
+    "gtklock",
+    "hyprlock",
+    "i3lock",
+    "kde",
+    "mate-screensaver",
+    "swaylock",
+    "waylock",
+    "xfce4-screensaver",
+    "xlock",
+    "xscreensaver",
+};
+
+constexpr std::array GraphicalTypes = {"x11", "wayland", "mir"};
+
+} // namespace
+
+bool isLocker(std::string_view service)
+{
+    return std::find(Services.begin(), Services.end(), service) != Services.end();
+}
+
+std::optional<std::string> doubt(std::string_view service, const Caller &caller)
+{
+    if (!isLocker(service))
+        return "il servizio PAM " + std::string(service) + " non è quello di un blocco dello schermo";
+    if (!caller.user || *caller.user != caller.uid)
+        return "chi lo dice non è l'utente di cui PAM ha controllato la password";
+    if (!People::isPerson(caller.uid))
+        return "l'utente non è una persona";
+    const std::optional<Session> &session = caller.session;
+    if (!session || session->uid != caller.uid || session->sessionClass != "user"
+        || std::find(GraphicalTypes.begin(), GraphicalTypes.end(), session->type) == GraphicalTypes.end())
+        return "chi lo dice non è nella propria sessione grafica";
+    if (!session->active)
+        return "la sessione non è quella attiva del suo posto";
+    return std::nullopt;
+}
+
+std::optional<Session> sessionFacts(const std::string &id)
+{
+    if (id.empty())
+        return std::nullopt;
+    Session found;
+    char *sessionClass = nullptr;
+    char *type = nullptr;
+    const bool known = sd_session_get_uid(id.c_str(), &found.uid) >= 0
+        && sd_session_get_class(id.c_str(), &sessionClass) >= 0
+        && sd_session_get_type(id.c_str(), &type) >= 0;
+    if (sessionClass)
+        found.sessionClass = sessionClass;
+    if (type)
+        found.type = type;
+    std::free(sessionClass);
+    std::free(type);
+    if (!known)
+        return std::nullopt;
+    found.active = sd_session_is_active(id.c_str()) > 0;
+    return found;
+}
+
+} // namespace Lockers
