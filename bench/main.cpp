@@ -4,10 +4,13 @@
 // viewer's password gate, which should answer within a quarter of a second.
 //   tallix-bench                 the private path: the update in the logger's
 //                                own process
-//   tallix-bench --service LOG   the recording service of this machine, whose log
+//   tallix-bench --service LOG STEP
+//                                the recording service of this machine, whose log
 //                                LOG it refills for each size, 10^3 to 10^7
 //                                records: its time per access, and logins that
-//                                come at once; as root, on a throwaway system only
+//                                come at once; and what the PAM step STEP adds to a
+//                                screen locker's password check; as root, on a
+//                                throwaway system only
 
 #include "log/accesslog.h"
 #include "log/io.h"
@@ -30,7 +33,9 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -164,12 +169,44 @@ void timeTheService(const QString &logPath)
     }
 }
 
+// What a screen locker's password check waits for the PAM auth step:
+// pam_exec runs it and waits for it to end, which it does before it asks
+// anything. Beside it, a program that does nothing, run the same way.
+void timeTheAuthStep(const char *step)
+{
+    const auto run = [](const char *program, const char *type) {
+        const std::string typeVariable = std::string("PAM_TYPE=") + type;
+        char *const argv[] = {const_cast<char *>(program), nullptr};
+        char *const environment[] = {const_cast<char *>(typeVariable.c_str()),
+                                     const_cast<char *>("PAM_SERVICE=xscreensaver"),
+                                     const_cast<char *>("PAM_USER=root"), nullptr};
+        QElapsedTimer clock;
+        clock.start();
+        pid_t pid = 0;
+        int status = 0;
+        if (::posix_spawn(&pid, program, nullptr, nullptr, argv, environment) != 0
+            || ::waitpid(pid, &status, 0) != pid)
+            qFatal("cannot run %s", program);
+        return clock.nsecsElapsed() / 1e6;
+    };
+    QList<double> steps, nothing, others;
+    for (int round = 0; round < 50; ++round) {
+        steps << run(step, "auth");
+        others << run(step, "account");
+        nothing << run("/bin/true", "auth");
+    }
+    std::printf("the PAM auth step, as a locker's check waits for it: median %.2f ms; for another step "
+                "%.2f ms; /bin/true %.2f ms\n",
+                median(steps), median(others), median(nothing));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    if (argc == 3 && qstrcmp(argv[1], "--service") == 0) {
+    if (argc == 4 && qstrcmp(argv[1], "--service") == 0) {
+        timeTheAuthStep(argv[3]);
         timeTheService(QString::fromLocal8Bit(argv[2]));
         return 0;
     }

@@ -21,3 +21,13 @@ require_throwaway_root() {
         exit 77
     fi
 }
+
+# Runs COMMAND every fifth of a second until it succeeds, for at most SECONDS.
+within() {
+    local end=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        ((SECONDS < end)) || return 1
+        sleep 0.2
+    done
+}

@@ -20,6 +20,13 @@ useradd --create-home --shell /bin/bash ret-bob || exit 1
 useradd --create-home --shell /bin/bash ret-carol || exit 1
 useradd --create-home --shell /bin/bash ret-dave || exit 1
 useradd --system --create-home --shell /bin/bash ret-system || exit 1
+password=ret-pass-1357
+printf 'ret-alice:%s\nret-bob:%s\n' "$password" "$password" | chpasswd || exit 1
+# The stacks of screen lockers, of polkit and of sudo, as their packages
+# write them: each takes the password through common-auth.
+for service in xscreensaver mate-screensaver kde polkit-1 sudo; do
+    printf '@include common-auth\n' >"/etc/pam.d/$service"
+done
 
 records() { grep -c '' "$log"; }
 # Sessions on seat0, each on a VT of its own behind the one in front, or on
@@ -66,6 +73,25 @@ expect() {    # WHAT BEFORE ADDED
 }
 last_source() { journalctl -q -o export MESSAGE_ID=$recorded_id -n 1 | sed -n "s/^$1=//p"; }
 wake() { systemctl suspend || fail "systemctl suspend failed"; }
+# Runs COMMAND as USER inside logind's SESSION, as the session's own
+# programs run: a screen locker, or anything the user starts there.
+in_session() {
+    local session=$1 user=$2 cgroup
+    shift 2
+    cgroup=$(systemctl show -P ControlGroup "$(loginctl show-session -P Scope "$session")")
+    # Into the scope in each hierarchy that has it: logind reads the
+    # unified one where there is one, the named systemd one otherwise.
+    sh -c 'for tree in /sys/fs/cgroup /sys/fs/cgroup/unified /sys/fs/cgroup/systemd; do
+               [ ! -e "$tree$1/cgroup.procs" ] || echo $$ >"$tree$1/cgroup.procs" || exit 1
+           done; shift; exec "$@"' sh "$cgroup" \
+        setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups --reset-env "$@"
+}
+# USER's screen locker in SESSION takes a PASSWORD through PAM SERVICE, as
+# lockers do; fails where PAM refuses it.
+locker_takes() {    # SESSION USER SERVICE PASSWORD
+    echo "$4" | in_session "$1" "$2" pamtester "$3" "$2" authenticate >/dev/null 2>&1
+}
+
 # Seconds from a time to the newest record's journal entry.
 since() {
     awk -v from="$1" -v to="$(journalctl -q -o export MESSAGE_ID=$recorded_id -n 1 | sed -n 's/^__REALTIME_TIMESTAMP=//p')" \
@@ -120,6 +146,53 @@ expect "ret-bob's forged signals for ret-alice's session" "$before" 0
 hint "$alice" false
 expect "ret-alice's own unlock after them" "$before" 1
 
+echo "== a screen locker that takes the password itself: an access of the session's owner, once"
+before=$(records)
+locker_takes "$alice" ret-alice xscreensaver wrong-password && fail "xscreensaver took a wrong password"
+expect "a wrong password at the locker" "$before" 0
+# A locker's unlock just after logind's is taken for its word on the same
+# unlock, as KDE's comes: these come apart from the one before.
+apart() {
+    journalctl -q -o export MESSAGE_ID=$recorded_id -n 1 | sed -n 's/^__REALTIME_TIMESTAMP=//p' |
+        awk -v now="$(date +%s%N)" '{ exit !(now / 1000 - $1 > 5.5e6) }'
+}
+within 10 apart || fail "the last record does not come apart"
+unlocked=$(date +%s.%N)
+locker_takes "$alice" ret-alice xscreensaver "$password" || fail "xscreensaver did not take ret-alice's password"
+expect "ret-alice's password at xscreensaver" "$before" 1
+echo "from the locker's unlock to its record: $(since "$unlocked")"
+[ "$(last_source TALLIX_SOURCE)" = unlock ] || fail "the locker's unlock is not named unlock in the journal"
+[ "$(last_source TALLIX_SESSION)" = "$alice" ] || fail "the locker's unlock does not name session $alice"
+[ "$(last_source TALLIX_USER)" = ret-alice ] || fail "the locker's unlock is not ret-alice's"
+before=$(records)
+locker_takes "$alice" ret-alice mate-screensaver "$password" || fail "mate-screensaver did not take the password"
+expect "the next unlock at another locker" "$before" 1
+before=$(records)
+for service in polkit-1 sudo; do
+    locker_takes "$alice" ret-alice "$service" "$password" || fail "$service did not take ret-alice's password"
+done
+locker_takes "$bob" ret-bob xscreensaver "$password" || fail "xscreensaver did not take ret-bob's password"
+expect "polkit's and sudo's checks, and a locker's in a session behind another" "$before" 0
+# What a user sends for someone else, or from outside their session, is not
+# believed; their own in their own session is, as a logger start would be.
+said=$(in_session "$bob" ret-bob python3 "$tests/socket_client.py" /run/tallix-record.socket "unlock	ret-alice	xscreensaver")
+[[ $said == error* ]] || fail "ret-bob's forged unlock of ret-alice was answered: $said"
+said=$(runuser -u ret-alice -- python3 "$tests/socket_client.py" /run/tallix-record.socket "unlock	ret-alice	xscreensaver")
+[[ $said == error* ]] || fail "ret-alice's unlock from outside her session was answered: $said"
+expect "forged unlocks" "$before" 0
+
+echo "== a locker that logind hears too (KDE's): one unlock, whichever comes first"
+before=$(records)
+hint "$alice" true
+locker_takes "$alice" ret-alice kde "$password" || fail "kde did not take ret-alice's password"
+hint "$alice" false
+expect "KDE's PAM step, then its LockedHint" "$before" 1
+before=$(records)
+hint "$alice" true
+hint "$alice" false
+locker_takes "$alice" ret-alice kde "$password" || fail "kde did not take ret-alice's password"
+expect "its LockedHint, then its PAM step" "$before" 1
+
 echo "== a greeter's session, a system account's: no one came back"
 class=greeter open_session ret-bob && greeter=$opened
 open_session ret-system && system=$opened
@@ -150,6 +223,13 @@ sleep $((wake_delay + 1))
 expect "a wake into a locked session" "$before" 0
 hint "$alice" false
 expect "a session locked before the sleep and unlocked after it" "$before" 1
+# A locker that logind does not know: the wake counts, and its unlock
+# after is the same return.
+before=$(records)
+wake
+expect "a wake into a session whose locker logind does not know" "$before" 1
+locker_takes "$alice" ret-alice xscreensaver "$password" || fail "xscreensaver did not take the password"
+expect "the unlock after that wake" "$before" 1
 # A Lock that no LockedHint or Unlock ever follows, as some lockers leave it:
 # logind says the session is not locked, so the wake counts, and the late
 # Unlock is the same return.
@@ -170,7 +250,9 @@ hint "$alice" true
 hint "$alice" false
 wake
 sleep $((wake_delay + 1))
+locker_takes "$alice" ret-alice xscreensaver "$password" || fail "xscreensaver did not take the password"
 expect "an unlock and a wake with both off" "$before" 0
+
 journalctl -q --since "$mark" -u tallix-record.service -g 'riga ignorata: Colour=blue' >/dev/null ||
     fail "a line the service cannot read is not told"
 cp /tmp/record.conf.kept "$settings"
