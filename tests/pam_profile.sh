@@ -70,6 +70,11 @@ grep -q 'pam_exec.so quiet type=open_session /usr/lib/tallix/pam-session' /etc/p
 order=$(grep -n -E 'pam_systemd|pam-session' /etc/pam.d/common-session | cut -d: -f2- | awk '{print $3}' | tr '\n' ' ')
 [ "$order" = "pam_systemd.so pam_exec.so " ] || fail "common-session runs, in order: $order"
 grep -q pam-session /etc/pam.d/common-session-noninteractive && fail "the profile is in non-interactive sessions"
+# Its auth step only once a password was taken: after the primary block.
+permit=$(grep -n '^auth.*pam_permit.so' /etc/pam.d/common-auth | cut -d: -f1)
+step=$(grep -n '^auth.*pam_exec.so quiet type=auth /usr/lib/tallix/pam-session' /etc/pam.d/common-auth | cut -d: -f1)
+[ -n "$step" ] && [ -n "$permit" ] && [ "$step" -gt "$permit" ] ||
+    fail "the profile's auth step is not after the primary block of common-auth: $(grep '^auth' /etc/pam.d/common-auth)"
 
 echo "== every interactive login counts, once"
 session login tty1 1
@@ -170,6 +175,6 @@ for service in $interactive $noninteractive; do
     [ ! -e "/tmp/pam.d.kept/$service" ] || cp -a "/tmp/pam.d.kept/$service" /etc/pam.d/
 done
 dpkg -r tallix >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg -r"; }
-grep -q pam-session /etc/pam.d/common-session && fail "removing the package left the profile on"
+grep -q pam-session /etc/pam.d/common-session /etc/pam.d/common-auth && fail "removing the package left the profile on"
 
 finish pam_profile
