@@ -12,7 +12,7 @@ namespace Lockers {
 namespace {
 
 // The PAM services Debian's screen lockers authenticate with, as their user.
-// GNOME's and LightDM's lockers are not here: their display manager checks
+// vlock locks a console. GNOME's and LightDM's lockers are not here: their display manager checks
 // the password as root, and logind tells their unlock. xsecurelock uses
 // common-auth unless built otherwise; nothing else asks PAM under that name.
 constexpr std::array Services = {
@@ -26,6 +26,7 @@ constexpr std::array Services = {
     "kde",
     "mate-screensaver",
     "swaylock",
+    "vlock",
     "waylock",
     "xfce4-screensaver",
     "xlock",
@@ -50,9 +51,11 @@ std::optional<std::string> doubt(std::string_view service, const Caller &caller)
     if (!People::isPerson(caller.uid))
         return "l'utente non è una persona";
     const std::optional<Session> &session = caller.session;
+    const bool graphical = session
+        && std::find(GraphicalTypes.begin(), GraphicalTypes.end(), session->type) != GraphicalTypes.end();
     if (!session || session->uid != caller.uid || session->sessionClass != "user"
-        || std::find(GraphicalTypes.begin(), GraphicalTypes.end(), session->type) == GraphicalTypes.end())
-        return "chi lo dice non è nella propria sessione grafica";
+        || !(graphical || (session->type == "tty" && session->seated)))
+        return "chi lo dice non è in una propria sessione grafica o della console";
     if (!session->active)
         return "la sessione non è quella attiva del suo posto";
     return std::nullopt;
@@ -76,6 +79,9 @@ std::optional<Session> sessionFacts(const std::string &id)
     std::free(type);
     if (!known)
         return std::nullopt;
+    char *seat = nullptr;
+    found.seated = sd_session_get_seat(id.c_str(), &seat) >= 0;
+    std::free(seat);
     found.active = sd_session_is_active(id.c_str()) > 0;
     return found;
 }

@@ -10,9 +10,10 @@
 // user, and tell logind nothing of it: their successful PAM step is how an
 // unlock of theirs is heard. It is believed only where it can be checked:
 // the PAM service is a screen locker's, the caller is the user PAM checked,
-// and it runs in that user's own graphical session, active on its seat. A
-// user who fakes it records only their own access, as starting the logger
-// does.
+// and it runs in that user's own session, graphical or a console on a seat
+// (where sway and its kind run when started from one), in front on its
+// seat. A user who fakes it records only their own access, as starting the
+// logger does.
 namespace Lockers {
 
 // What logind says of a session.
@@ -21,6 +22,7 @@ struct Session
     uid_t uid = uid_t(-1);
     std::string sessionClass;
     std::string type;
+    bool seated = false; // on a seat: the computer's own screen and keyboard
     bool active = false;
 };
 

@@ -168,34 +168,45 @@ void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession_data()
     QTest::addColumn<int>("owner");
     QTest::addColumn<QString>("sessionClass");
     QTest::addColumn<QString>("type");
+    QTest::addColumn<bool>("seated");
     QTest::addColumn<bool>("active");
     QTest::addColumn<bool>("believed");
 
-    // Person 1000 in their own graphical session, in front on its seat,
+    // The caller, the user PAM checked and the session's owner are person
+    // 1000, in a graphical session of class user, in front on its seat,
     // unless a row says otherwise; -1 is no such account, or no session.
-    const auto row = [](const char *name, const char *service, int caller = 1000, int user = 1000,
-                        int owner = 1000, const char *sessionClass = "user", const char *type = "x11",
-                        bool active = true, bool believed = false) {
-        QTest::newRow(name) << service << caller << user << owner << sessionClass << type << active
-                            << believed;
+    struct Row
+    {
+        const char *service;
+        int caller = 1000, user = 1000, owner = 1000;
+        const char *sessionClass = "user", *type = "x11";
+        bool seated = true, active = true;
+    };
+    const auto row = [](const char *name, Row r, bool believed) {
+        QTest::newRow(name) << r.service << r.caller << r.user << r.owner << r.sessionClass << r.type << r.seated
+                            << r.active << believed;
     };
     for (const char *locker : {"mate-screensaver", "cinnamon-screensaver", "xscreensaver", "kde",
                                "xfce4-screensaver", "swaylock", "i3lock", "common-auth"})
-        row(locker, locker, 1000, 1000, 1000, "user", "x11", true, true);
-    row("on Wayland", "swaylock", 1000, 1000, 1000, "user", "wayland", true, true);
+        row(locker, {locker}, true);
+    row("on Wayland", {"swaylock", 1000, 1000, 1000, "user", "wayland"}, true);
+    row("a remote desktop, on no seat", {"xscreensaver", 1000, 1000, 1000, "user", "x11", false}, true);
+    row("a console on a seat: sway started from it, or vlock", {"vlock", 1000, 1000, 1000, "user", "tty"}, true);
+    row("a console on no seat: ssh", {"vlock", 1000, 1000, 1000, "user", "tty", false}, false);
     for (const char *notLocker : {"login", "sshd", "su", "sudo", "polkit-1", "lightdm", "gdm-password",
                                   "runuser", "kde-fingerprint", ""})
-        row(notLocker, notLocker);
-    row("the display manager's check, as root", "kde", 0);
-    row("another user's password", "xscreensaver", 1000, 1001, 1000);
-    row("no such user", "xscreensaver", 1000, -1);
-    row("in no session", "xscreensaver", 1000, 1000, -1);
-    row("in someone else's session", "xscreensaver", 1000, 1000, 1001);
-    row("in a greeter's session", "xscreensaver", 1000, 1000, 1000, "greeter");
-    row("in a background session", "xscreensaver", 1000, 1000, 1000, "background");
-    row("in a console session", "xscreensaver", 1000, 1000, 1000, "user", "tty");
-    row("behind another session on its seat", "xscreensaver", 1000, 1000, 1000, "user", "x11", false);
-    row("a system account", "xscreensaver", 100, 100, 100);
+        row(notLocker, {notLocker}, false);
+    row("the display manager's check, as root", {"kde", 0}, false);
+    row("another user's password", {"xscreensaver", 1000, 1001}, false);
+    row("no such user", {"xscreensaver", 1000, -1}, false);
+    row("in no session", {"xscreensaver", 1000, 1000, -1}, false);
+    row("in someone else's session", {"xscreensaver", 1000, 1000, 1001}, false);
+    row("in a greeter's session", {"xscreensaver", 1000, 1000, 1000, "greeter"}, false);
+    row("in a background session", {"xscreensaver", 1000, 1000, 1000, "background"}, false);
+    row("in a session of no known type", {"xscreensaver", 1000, 1000, 1000, "user", "unspecified"}, false);
+    row("behind another session on its seat",
+        {"xscreensaver", 1000, 1000, 1000, "user", "x11", true, false}, false);
+    row("a system account", {"xscreensaver", 100, 100, 100}, false);
 }
 
 void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession()
@@ -206,13 +217,14 @@ void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession()
     QFETCH(int, owner);
     QFETCH(QString, sessionClass);
     QFETCH(QString, type);
+    QFETCH(bool, seated);
     QFETCH(bool, active);
     QFETCH(bool, believed);
 
     Lockers::Caller facts{uid_t(caller), user < 0 ? std::nullopt : std::optional<uid_t>(user), std::nullopt};
     if (owner >= 0)
-        facts.session =
-            Lockers::Session{uid_t(owner), sessionClass.toStdString(), type.toStdString(), active};
+        facts.session = Lockers::Session{uid_t(owner), sessionClass.toStdString(), type.toStdString(), seated,
+                                         active};
     const std::optional<std::string> doubt = Lockers::doubt(service.toStdString(), facts);
     QVERIFY2(doubt.has_value() != believed, doubt.value_or("believed").c_str());
 }
