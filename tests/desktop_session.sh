@@ -13,6 +13,7 @@ set -uo pipefail
 
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$tests/helpers.sh"
+source "$tests/desktop_helpers.sh"
 require_throwaway_root desktop_session
 
 cache=$1
@@ -23,41 +24,6 @@ user=tallix-desk
 password=desk-pass-2468
 started=$(date +%s)
 
-records() { grep -c '' "$log"; }
-at_least() { [ "$(records)" -ge "$1" ]; }
-# Runs COMMAND every fifth of a second until it succeeds, for at most SECONDS.
-within() {
-    local end=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        ((SECONDS < end)) || return 1
-        sleep 0.2
-    done
-}
-# The journal's accesses of the user since mark_journal.
-accesses_told() { journalctl -q MESSAGE_ID=$recorded_id TALLIX_USER="$user" | wc -l; }
-mark_journal() { told_before=$(accesses_told); }
-told() { echo $(($(accesses_told) - told_before)); }
-newest_source() {
-    journalctl -q -o export MESSAGE_ID=$recorded_id TALLIX_USER="$user" -n 1 | sed -n 's/^TALLIX_SOURCE=//p'
-}
-
-# logind's view of seat0.
-active_session() { loginctl show-seat seat0 -P ActiveSession 2>/dev/null; }
-session_property() { loginctl show-session "$1" -P "$2" 2>/dev/null; }
-user_active() {
-    local session
-    session=$(active_session)
-    [ -n "$session" ] && [ "$(session_property "$session" Class)" = user ] &&
-        [ "$(session_property "$session" Name)" = "$user" ]
-}
-sessions() {
-    local session
-    for session in $(loginctl list-sessions --no-legend | awk '{print $1}'); do
-        echo "  $(loginctl show-session "$session" -p Id -p Name -p Class -p Type -p Service -p State -p Active \
-            -p LockedHint -p VTNr -p Display | tr '\n' ' ')"
-    done
-}
 # What a failure is judged by.
 show() {
     echo "-- active VT $(cat /sys/class/tty/tty0/active), seat0's sessions:"
@@ -72,11 +38,6 @@ show() {
 trouble() { fail "$*"; show; }
 stuck() { show; give_up "$*"; }
 
-# The user's own programs, in the user's desktop session.
-as_user() {
-    runuser -u "$user" -- env DISPLAY="$(session_property "$(active_session)" Display)" \
-        DBUS_SESSION_BUS_ADDRESS="unix:path=/run/user/$(id -u "$user")/bus" "$@"
-}
 logger_running() { pgrep -u "$user" -x tallix >/dev/null; }
 logger_gone() { ! logger_running; }
 # Waits in the background for the autostart logger of the login to come.
@@ -120,15 +81,6 @@ log_in_at_greeter() {
     greeter xdotool key Return
     within 60 user_active || stuck "the password typed at the greeter opened no session of $user"
 }
-# The records added since BEFORE: waits up to SECONDS for at least
-# EXPECTED, then a moment more for any that should not come.
-added_since() {
-    local before=$1 expected=$2 seconds=$3
-    within "$seconds" at_least $((before + expected))
-    sleep 2
-    echo $(($(records) - before))
-}
-
 # WHAT, since $before and mark_journal, added one record, an unlock, which
 # the journal tells once.
 one_unlock() {
@@ -143,36 +95,9 @@ one_unlock() {
 }
 
 echo "== LightDM, Xfce and light-locker, from $cache"
-DEBIAN_FRONTEND=noninteractive apt-get install -q -y --no-download --no-install-recommends \
-    -o Dir::Cache::archives="$cache/archives" $(cat "$cache/packages") >/tmp/desktop-install.log 2>&1 ||
-    { tail -n 30 /tmp/desktop-install.log; give_up "the desktop did not install"; }
+install_from "$cache" $(cat "$cache/packages") || give_up "the desktop did not install"
 echo "installed LightDM $(dpkg-query -W -f '${Version}' lightdm) in $SECONDS s"
-useradd --create-home --shell /bin/bash "$user" || exit 1
-echo "$user:$password" | chpasswd || exit 1
-# Xvfb for Xorg: LightDM names the VT it switches to, which Xvfb has no use for.
-cat >/usr/local/sbin/tallix-xvfb <<'EOF'
-#!/bin/sh
-for argument; do
-    shift
-    case $argument in
-    vt[0-9]* | -novtswitch) ;;
-    *) set -- "$@" "$argument" ;;
-    esac
-done
-exec Xvfb "$@" -screen 0 1024x768x24
-EOF
-chmod 755 /usr/local/sbin/tallix-xvfb
-# Without udev logind sees no graphics card on seat0.
-mkdir -p /etc/lightdm/lightdm.conf.d
-cat >/etc/lightdm/lightdm.conf.d/tallix-test.conf <<EOF
-[LightDM]
-logind-check-graphical=false
-[Seat:*]
-xserver-command=/usr/local/sbin/tallix-xvfb
-autologin-user=$user
-autologin-session=xfce
-user-session=xfce
-EOF
+set_up_lightdm xfce || exit 1
 
 echo "== LightDM logs $user in into Xfce on its own: one access, which the autostart logger joins"
 step=$SECONDS
