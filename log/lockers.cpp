@@ -86,4 +86,16 @@ std::optional<Session> sessionFacts(const std::string &id)
     return found;
 }
 
+std::string callerSession(pid_t pid, uid_t uid)
+{
+    char *id = nullptr;
+    uid_t owner = uid_t(-1);
+    if (sd_pid_get_session(pid, &id) < 0
+        && !(sd_pid_get_owner_uid(pid, &owner) >= 0 && owner == uid && sd_uid_get_display(uid, &id) >= 0))
+        return {};
+    std::string session = id;
+    std::free(id);
+    return session;
+}
+
 } // namespace Lockers

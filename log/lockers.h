@@ -44,4 +44,10 @@ std::optional<std::string> doubt(std::string_view service, const Caller &caller)
 // What logind says of a session now; nothing where it knows none by that id.
 std::optional<Session> sessionFacts(const std::string &id);
 
+// The session that an unlock told by process 'pid' (0: this one) of 'uid'
+// is of: the one it runs in, or, for a locker that the user's own service
+// manager started (swayidle's swaylock, a desktop started by systemd), the
+// user's graphical session; empty where there is neither.
+std::string callerSession(pid_t pid, uid_t uid);
+
 } // namespace Lockers

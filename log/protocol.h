@@ -14,7 +14,7 @@
 //                                           for a session already recorded, it
 //                                           is answered ok and not recorded
 //   "unlock\t<user>\t<service>\n"           a screen locker in the caller's own
-//                                           graphical session took <user>'s
+//                                           session took <user>'s
 //                                           password through PAM service
 //                                           <service>; believed only when all
 //                                           that holds of the caller, and

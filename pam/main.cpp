@@ -14,8 +14,8 @@
 // After a password was taken (the step comes after the primary modules, so
 // a wrong one never reaches it), it tells the service of a screen locker's
 // unlock: only where the locker runs as the user it checked, in that user's
-// own graphical session, which the service checks again. It waits for
-// nothing: the locker's answer never waits on the service.
+// own session, which the service checks again. It waits for nothing: the
+// locker's answer never waits on the service.
 
 #include "log/journal.h"
 #include "log/lockers.h"
@@ -87,19 +87,20 @@ bool isLogin(std::string_view service, std::string_view user, std::string_view s
 }
 
 // Asks the service for the access within the login time-out; tells the
-// journal what is not surely recorded.
-void ask(const char *socketPath, const std::string &request, const Journal::Access &access)
+// journal what is not surely recorded. 'again': whether a request that the
+// service broke off may be asked again.
+void ask(const char *socketPath, const std::string &request, const Journal::Access &access, bool again)
 {
     RecordClient client(socketPath);
     const auto deadline = std::chrono::steady_clock::now() + Protocol::LoginTimeout;
     bool recorded = client.request(request, Protocol::LoginTimeout);
     // A service killed while it served the request is started again at
     // once by its socket, and finishes what the killed one wrote; the
-    // session id keeps a login from being recorded twice, and an unlock
-    // heard twice is one return.
+    // session id keeps a login from being recorded twice. An unlock asked
+    // again would be a second one: it is told as uncertain instead.
     bool unsure = false;
     for (auto left = deadline - std::chrono::steady_clock::now();
-         !recorded && client.brokenOff() && client.outcome() == RecordClient::Outcome::Unknown
+         again && !recorded && client.brokenOff() && client.outcome() == RecordClient::Outcome::Unknown
          && !access.session.empty() && left > RetryPause;
          left = deadline - std::chrono::steady_clock::now()) {
         unsure = true;
@@ -134,7 +135,8 @@ void login()
         (request += Protocol::FieldSeparator) += field;
     ask(Protocol::LoginSocketPath, request,
         {uidOf(user).value_or(uid_t(-1)), std::string(user), Protocol::loginSource(service),
-         std::string(variable("PAM_TTY")), std::string(session)});
+         std::string(variable("PAM_TTY")), std::string(session)},
+        true);
 }
 
 void unlock()
@@ -145,21 +147,16 @@ void unlock()
     // locker's by nothing more: pam_exec waits for this process only.
     if (!Lockers::isLocker(service) || ::fork() != 0)
         return;
-    char *id = nullptr;
-    std::string session;
-    if (sd_pid_get_session(0, &id) >= 0) {
-        session = id;
-        std::free(id);
-    }
-    const Lockers::Caller caller{::getuid() == ::geteuid() ? ::getuid() : uid_t(-1), uidOf(user),
-                                 Lockers::sessionFacts(session)};
+    const uid_t uid = ::getuid() == ::geteuid() ? ::getuid() : uid_t(-1);
+    const std::string session = Lockers::callerSession(0, uid);
+    const Lockers::Caller caller{uid, uidOf(user), Lockers::sessionFacts(session)};
     // Not an unlock that the service would believe: nothing to tell.
     if (Lockers::doubt(service, caller))
         return;
     std::string request(Protocol::UnlockRequest);
     for (const std::string_view field : {std::string_view(user), std::string_view(service)})
         (request += Protocol::FieldSeparator) += field;
-    ask(Protocol::SocketPath, request, {caller.uid, user, "unlock", {}, session});
+    ask(Protocol::SocketPath, request, {caller.uid, user, "unlock", {}, session}, false);
 }
 
 } // namespace

@@ -8,6 +8,8 @@ Returns::Returns(Counted counted)
 void Returns::locked(const std::string &session)
 {
     m_locked.insert(session);
+    // A new lock: its unlock is a return of its own, whatever came before.
+    m_returned.erase(session);
 }
 
 bool Returns::unlocked(const std::string &session, Clock::time_point now)

@@ -252,6 +252,7 @@ bool Server::acceptWaiting(Door &door)
         Connection connection;
         connection.fd = fd;
         connection.uid = peer.uid;
+        connection.pid = peer.pid;
         // The owner of the session or user slice the peer runs in; outside
         // every user's slice, the owner of its uid, which may be another
         // account's subordinate.
@@ -337,13 +338,18 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
     }
     if (request->kind == Request::Kind::Login && !admitLogin(connection, *request, access))
         return;
-    if (request->kind == Request::Kind::Unlock && !admitUnlock(connection, *request, access))
+    if (request->kind == Request::Kind::Unlock && !believeUnlock(connection, *request, access))
         return;
     if (request->kind == Request::Kind::Access && answerAsLogin(connection))
         return;
     // Root's door is PAM's: logins are never capped by what users do.
     if (!door.login && !m_admission.mayRecord(connection.person)) {
         refuse(connection, access, tooManyAccesses());
+        return;
+    }
+    // Unlocks not counted, or the end of a return recorded already.
+    if (request->kind == Request::Kind::Unlock && !(m_logind && m_logind->lockerUnlocked(access.session))) {
+        reply(connection, Protocol::Ok, {});
         return;
     }
     record(connection, *request, access);
@@ -368,19 +374,19 @@ bool Server::admitLogin(Connection &connection, const Request &request, Journal:
     return false;
 }
 
-// False when answered already: the caller is not believed, or the unlock is
-// not to be recorded.
-bool Server::admitUnlock(Connection &connection, const Request &request, const Journal::Access &access)
+// False when answered already: the caller is not believed. Names the
+// session the unlock is of.
+bool Server::believeUnlock(Connection &connection, const Request &request, Journal::Access &access)
 {
-    const Lockers::Caller caller{connection.uid, uidOf(request.user),
-                                 Lockers::sessionFacts(connection.session)};
+    if (access.session.empty())
+        access.session = Lockers::callerSession(connection.pid, connection.uid);
+    // The user is named by the caller, and its account looked up by the
+    // caller's uid, never by a name a client chose.
+    const std::optional<uid_t> user =
+        nameOf(connection.uid) == request.user ? std::optional<uid_t>(connection.uid) : std::nullopt;
+    const Lockers::Caller caller{connection.uid, user, Lockers::sessionFacts(access.session)};
     if (const std::optional<std::string> doubt = Lockers::doubt(request.service, caller)) {
         refuse(connection, access, "sblocco non creduto: " + *doubt);
-        return false;
-    }
-    // Unlocks not counted, or the end of a return recorded already.
-    if (!m_logind || !m_logind->lockerUnlocked(connection.session)) {
-        reply(connection, Protocol::Ok, {});
         return false;
     }
     return true;

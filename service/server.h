@@ -62,6 +62,7 @@ private:
     {
         int fd = -1;
         uid_t uid = 0;
+        pid_t pid = 0;
         uid_t person = 0;    // whose share it takes: Owners::Nobody for no one's
         std::string session; // the caller's logind session, if it runs in one
         Clock::time_point deadline;
@@ -86,7 +87,7 @@ private:
     void receive(Door &door, Connection &connection);
     void answer(Door &door, Connection &connection, std::string_view line);
     bool admitLogin(Connection &connection, const Request &request, Journal::Access &access);
-    bool admitUnlock(Connection &connection, const Request &request, const Journal::Access &access);
+    bool believeUnlock(Connection &connection, const Request &request, Journal::Access &access);
     void record(Connection &connection, const Request &request, const Journal::Access &access);
     bool write(const Journal::Access &access, uid_t person, bool login);
     bool append(const Journal::Access &access, bool login);

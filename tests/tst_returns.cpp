@@ -101,6 +101,17 @@ void tst_Returns::oneReturnIsOneAccess_data()
         << false << true << "sleep, wake, look a, locker a" << 1;
     QTest::newRow("a session ended forgets its return")
         << true << true << "sleep, wake, look a, end a, locker a" << 2;
+    QTest::newRow("locked anew after the wake: its unlock is a return of its own")
+        << true << true << "sleep, wake, look a, lock a, locker a, unlock a" << 2;
+    // "wait N" lets N seconds go by.
+    QTest::newRow("the locker's word soon after logind's") << true << true << "lock a, unlock a, wait 3, locker a"
+                                                           << 1;
+    QTest::newRow("the locker's unlock a while after logind's") << true << true
+                                                                << "lock a, unlock a, wait 5, locker a" << 2;
+    QTest::newRow("an unlock a minute and a half after the wake") << true << true
+                                                                  << "sleep, wake, look a, wait 90, locker a" << 1;
+    QTest::newRow("an unlock two minutes and a half after the wake")
+        << true << true << "sleep, wake, look a, wait 150, locker a" << 2;
 }
 
 void tst_Returns::oneReturnIsOneAccess()
@@ -134,6 +145,8 @@ void tst_Returns::oneReturnIsOneAccess()
                 access(person);
         } else if (words[0] == "pause") {
             now += 10min;
+        } else if (words[0] == "wait") {
+            now += std::chrono::seconds(words.value(1).toInt()) - 1s;
         } else if (words[0] == "end") {
             returns.ended(session);
         } else if (words[0] == "sleep") {

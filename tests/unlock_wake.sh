@@ -24,7 +24,7 @@ password=ret-pass-1357
 printf 'ret-alice:%s\nret-bob:%s\n' "$password" "$password" | chpasswd || exit 1
 # The stacks of screen lockers, of polkit and of sudo, as their packages
 # write them: each takes the password through common-auth.
-for service in xscreensaver mate-screensaver kde polkit-1 sudo; do
+for service in xscreensaver mate-screensaver swaylock kde polkit-1 sudo; do
     printf '@include common-auth\n' >"/etc/pam.d/$service"
 done
 
@@ -167,6 +167,12 @@ echo "from the locker's unlock to its record: $(since "$unlocked")"
 before=$(records)
 locker_takes "$alice" ret-alice mate-screensaver "$password" || fail "mate-screensaver did not take the password"
 expect "the next unlock at another locker" "$before" 1
+before=$(records)
+echo "$password" | setpriv --reuid=ret-alice --regid="$(id -g ret-alice)" --init-groups --reset-env \
+    env XDG_RUNTIME_DIR="/run/user/$(id -u ret-alice)" systemd-run --user --wait --pipe --quiet \
+    pamtester swaylock ret-alice authenticate >/dev/null 2>&1 || fail "swaylock under the user's manager did not take the password"
+expect "an unlock at a locker that the user's service manager started" "$before" 1
+[ "$(last_source TALLIX_SESSION)" = "$alice" ] || fail "that unlock does not name ret-alice's graphical session"
 before=$(records)
 for service in polkit-1 sudo; do
     locker_takes "$alice" ret-alice "$service" "$password" || fail "$service did not take ret-alice's password"
