@@ -89,10 +89,17 @@ std::optional<Session> sessionFacts(const std::string &id)
 std::string callerSession(pid_t pid, uid_t uid)
 {
     char *id = nullptr;
-    uid_t owner = uid_t(-1);
-    if (sd_pid_get_session(pid, &id) < 0
-        && !(sd_pid_get_owner_uid(pid, &owner) >= 0 && owner == uid && sd_uid_get_display(uid, &id) >= 0))
-        return {};
+    if (sd_pid_get_session(pid, &id) < 0) {
+        // A unit of a user's service manager runs as that user: a process
+        // of 'uid' there is in its own manager. (Its slice is not always
+        // the user's own: systemd-run --user puts it in app.slice.)
+        char *unit = nullptr;
+        const bool managed = sd_pid_get_user_unit(pid, &unit) >= 0;
+        std::free(unit);
+        id = nullptr;
+        if (!managed || sd_uid_get_display(uid, &id) < 0)
+            return {};
+    }
     std::string session = id;
     std::free(id);
     return session;

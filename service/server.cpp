@@ -342,14 +342,16 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
         return;
     if (request->kind == Request::Kind::Access && answerAsLogin(connection))
         return;
+    // Unlocks not counted, or the end of a return recorded already: nothing
+    // to record, and none of the share taken. One over the share is still
+    // its return, as logind's unlocks are.
+    if (request->kind == Request::Kind::Unlock && !(m_logind && m_logind->lockerUnlocked(access.session))) {
+        reply(connection, Protocol::Ok, {});
+        return;
+    }
     // Root's door is PAM's: logins are never capped by what users do.
     if (!door.login && !m_admission.mayRecord(connection.person)) {
         refuse(connection, access, tooManyAccesses());
-        return;
-    }
-    // Unlocks not counted, or the end of a return recorded already.
-    if (request->kind == Request::Kind::Unlock && !(m_logind && m_logind->lockerUnlocked(access.session))) {
-        reply(connection, Protocol::Ok, {});
         return;
     }
     record(connection, *request, access);
