@@ -104,12 +104,12 @@ void tst_Returns::oneReturnIsOneAccess_data()
     QTest::newRow("locked anew after the wake: its unlock is a return of its own")
         << true << true << "sleep, wake, look a, lock a, locker a, unlock a" << 2;
     // "wait N" lets N seconds go by.
-    QTest::newRow("the locker's word soon after logind's") << true << true << "lock a, unlock a, wait 3, locker a"
-                                                           << 1;
-    QTest::newRow("the locker's unlock a while after logind's") << true << true
-                                                                << "lock a, unlock a, wait 5, locker a" << 2;
-    QTest::newRow("an unlock a minute and a half after the wake") << true << true
-                                                                  << "sleep, wake, look a, wait 90, locker a" << 1;
+    QTest::newRow("the locker's word soon after logind's")
+        << true << true << "lock a, unlock a, wait 3, locker a" << 1;
+    QTest::newRow("the locker's unlock a while after logind's")
+        << true << true << "lock a, unlock a, wait 5, locker a" << 2;
+    QTest::newRow("an unlock a minute and a half after the wake")
+        << true << true << "sleep, wake, look a, wait 90, locker a" << 1;
     QTest::newRow("an unlock two minutes and a half after the wake")
         << true << true << "sleep, wake, look a, wait 150, locker a" << 2;
 }
@@ -196,15 +196,16 @@ void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession_data()
         bool seated = true, active = true;
     };
     const auto row = [](const char *name, Row r, bool believed) {
-        QTest::newRow(name) << r.service << r.caller << r.user << r.owner << r.sessionClass << r.type << r.seated
-                            << r.active << believed;
+        QTest::newRow(name) << r.service << r.caller << r.user << r.owner << r.sessionClass << r.type
+                            << r.seated << r.active << believed;
     };
     for (const char *locker : {"mate-screensaver", "cinnamon-screensaver", "xscreensaver", "kde",
                                "xfce4-screensaver", "swaylock", "i3lock", "common-auth"})
         row(locker, {locker}, true);
     row("on Wayland", {"swaylock", 1000, 1000, 1000, "user", "wayland"}, true);
     row("a remote desktop, on no seat", {"xscreensaver", 1000, 1000, 1000, "user", "x11", false}, true);
-    row("a console on a seat: sway started from it, or vlock", {"vlock", 1000, 1000, 1000, "user", "tty"}, true);
+    row("a console on a seat: sway started from it, or vlock", {"vlock", 1000, 1000, 1000, "user", "tty"},
+        true);
     row("a console on no seat: ssh", {"vlock", 1000, 1000, 1000, "user", "tty", false}, false);
     for (const char *notLocker : {"login", "sshd", "su", "sudo", "polkit-1", "lightdm", "gdm-password",
                                   "runuser", "kde-fingerprint", ""})
@@ -217,8 +218,8 @@ void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession_data()
     row("in a greeter's session", {"xscreensaver", 1000, 1000, 1000, "greeter"}, false);
     row("in a background session", {"xscreensaver", 1000, 1000, 1000, "background"}, false);
     row("in a session of no known type", {"xscreensaver", 1000, 1000, 1000, "user", "unspecified"}, false);
-    row("behind another session on its seat",
-        {"xscreensaver", 1000, 1000, 1000, "user", "x11", true, false}, false);
+    row("behind another session on its seat", {"xscreensaver", 1000, 1000, 1000, "user", "x11", true, false},
+        false);
     row("a system account", {"xscreensaver", 100, 100, 100}, false);
 }
 
@@ -236,8 +237,8 @@ void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession()
 
     Lockers::Caller facts{uid_t(caller), user < 0 ? std::nullopt : std::optional<uid_t>(user), std::nullopt};
     if (owner >= 0)
-        facts.session = Lockers::Session{uid_t(owner), sessionClass.toStdString(), type.toStdString(), seated,
-                                         active};
+        facts.session =
+            Lockers::Session{uid_t(owner), sessionClass.toStdString(), type.toStdString(), seated, active};
     const std::optional<std::string> doubt = Lockers::doubt(service.toStdString(), facts);
     QVERIFY2(doubt.has_value() != believed, doubt.value_or("believed").c_str());
 }
