@@ -3,9 +3,12 @@
 # tests that need the real service, logind and the journal: an overlay of /
 # in PID, mount and network namespaces of its own, so that nothing done there (users,
 # packages, units, PAM files) reaches the machine itself.
-#   booted_system.sh boot STATE DEB [desktop]
-#                                     boots, installs DEB, notes the system in STATE;
-#                                     desktop: for a display manager (see desktop_root)
+#   booted_system.sh boot STATE PACKAGE-DIR [desktop] [BASE]
+#                                     boots, installs PACKAGE-DIR's tallix-record.deb
+#                                     and tallix.deb, notes the system in STATE;
+#                                     desktop: for a display manager (see desktop_root);
+#                                     BASE: another release's root (see release_root.sh)
+#                                     in place of this machine's /
 #   booted_system.sh run STATE CMD…   runs CMD as root inside
 #   booted_system.sh halt STATE       ends it all
 set -eu
@@ -43,9 +46,15 @@ desktop_root() {
 }
 
 inside_root() {
-    local work=$1 mode=${2:-}
-    shift
-    mount -t overlay overlay -o "lowerdir=/,upperdir=$work/upper,workdir=$work/work" "$work/root"
+    local work=$1 mode=$2 base=$3 shared
+    mount -t overlay overlay -o "lowerdir=$base,upperdir=$work/upper,workdir=$work/work" "$work/root"
+    # Another release sees the checkout under test, and its build, where
+    # this machine does.
+    if [ "$base" != / ]; then
+        shared=$(cat "$work/shared")
+        mkdir -p "$work/root$shared"
+        mount --rbind -o ro "$shared" "$work/root$shared"
+    fi
     if [ "$mode" = desktop ]; then
         desktop_root "$work/root"
     else
@@ -91,17 +100,19 @@ case "$action" in
     inside_root "$state" "$@"
     ;;
 boot)
-    deb=$1
+    packages=$(cd "$1" && pwd)
     mode=${2:-}
+    base=${3:-/}
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
     [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
     mkdir -p "$state"
     mktemp -d /var/tmp/tallix-booted.XXXXXX >"$state/layers"
     mkdir -p "$(layers)/upper" "$(layers)/work" "$(layers)/root"
+    (cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd) >"$(layers)/shared"
     # A display manager switches the machine's VTs: halt gives back this one.
     if [ "$mode" = desktop ]; then cat /sys/class/tty/tty0/active >"$state/vt"; fi
-    setsid unshare --pid --fork --mount --net --propagation private "$0" --inside "$(layers)" "$mode" \
+    setsid unshare --pid --fork --mount --net --propagation private "$0" --inside "$(layers)" "$mode" "$base" \
         </dev/null >"$state/console.log" 2>&1 &
     unshare=$!
     # unshare's child becomes systemd, PID 1 of the new namespace.
@@ -122,7 +133,7 @@ boot)
     case "$status" in running | degraded) ;; *) exit 1 ;; esac
     # A machine image may forbid starting services from maintainer scripts.
     inside rm -f /usr/sbin/policy-rc.d
-    inside dpkg -i "$deb" >"$state/dpkg.log" 2>&1 || { cat "$state/dpkg.log"; exit 1; }
+    inside dpkg -i "$packages/tallix-record.deb" "$packages/tallix.deb" >"$state/dpkg.log" 2>&1 || { cat "$state/dpkg.log"; exit 1; }
     inside systemctl is-active --quiet tallix-record.socket || { echo "booted_system: the socket is not active"; exit 1; }
     ;;
 run)

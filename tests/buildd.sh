@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Builds a Debian source tree the way Debian's build daemons do: in a clean
-# bookworm chroot holding only build-essential and the tree's Build-Depends
+# chroot of a release holding only build-essential and the tree's Build-Depends
 # (apt-get build-dep), as an ordinary user, with the network cut, so that
 # nothing of this machine (its packages, services, users, PAM files or log)
 # takes part. The chroot's base comes from a cache that lasts a day; a
 # second build in the same ROOT takes another path inside it.
 #   buildd.sh ROOT SOURCE-DIR OUTPUT-DIR [NAME=VALUE...]
 # The NAME=VALUE pairs go into the build's environment (DEB_BUILD_OPTIONS,
-# TZ, LANG…), but UMASK sets the build's umask and a LOCPATH names a
-# folder of this machine whose locales the build gets. dpkg-buildpackage -us -uc builds the source and the binaries;
-# they land in OUTPUT-DIR, the log in OUTPUT-DIR/buildd.log, and the path
-# of the built tree in OUTPUT-DIR/buildd.tree.
+# TZ, LANG…), but RELEASE names the release (bookworm unless given), UMASK
+# sets the build's umask, a LOCPATH names a folder of this machine whose
+# locales the build gets, and LINTIAN=yes has that release's lintian check
+# what was built. dpkg-buildpackage -us -uc builds the source and the
+# binaries; they land in OUTPUT-DIR, the log in OUTPUT-DIR/buildd.log,
+# lintian's in OUTPUT-DIR/lintian.log, and the path of the built tree in
+# OUTPUT-DIR/buildd.tree.
 set -euo pipefail
 
 root=$1
@@ -20,8 +23,26 @@ shift 3
 
 mirror=http://deb.debian.org/debian
 cache=${TALLIX_BUILDD_CACHE:-/var/cache/tallix-build}
-base=$cache/bookworm-buildd.tar
-archives=$cache/archives
+release=bookworm
+lintian=no
+environment=()
+umask=0022
+locale=
+for pair in "$@"; do
+    case $pair in
+    RELEASE=*) release=${pair#RELEASE=} ;;
+    UMASK=*) umask=${pair#UMASK=} ;;
+    LINTIAN=*) lintian=${pair#LINTIAN=} ;;
+    LOCPATH=*) locale=${pair#LOCPATH=} ;;
+    *) environment+=("$pair") ;;
+    esac
+done
+base=$cache/$release-buildd.tar
+archives=$cache/archives-$release
+sources=("deb $mirror $release main")
+if [ "$release" != unstable ]; then
+    sources+=("deb $mirror $release-updates main" "deb $mirror-security $release-security main")
+fi
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "buildd: needs root, for the chroot"
@@ -30,12 +51,11 @@ fi
 
 mkdir -p "$cache" "$archives/partial" "$out"
 if [ -z "$(find "$base" -mmin -1440 2>/dev/null)" ]; then
-    echo "buildd: a fresh bookworm buildd chroot"
+    echo "buildd: a fresh $release buildd chroot"
     mmdebstrap --quiet --variant=buildd --aptopt='Acquire::Retries "3"' \
         --customize-hook='chroot "$1" useradd --create-home --shell /bin/sh builder' \
-        bookworm "$cache/new.tar" "deb $mirror bookworm main" "deb $mirror bookworm-updates main" \
-        "deb $mirror-security bookworm-security main"
-    mv "$cache/new.tar" "$base"
+        "$release" "$cache/new-$release.tar" "${sources[@]}"
+    mv "$cache/new-$release.tar" "$base"
 fi
 if [ ! -d "$root/usr" ]; then
     mkdir -p "$root"
@@ -48,18 +68,10 @@ inside=/build$source_dir
 rm -rf "$root$(dirname "$inside")"
 mkdir -p "$root$inside"
 tar -C "$source_dir" --exclude=./.git -cf - . | tar -C "$root$inside" -xf -
-environment=()
-umask=0022
-for pair in "$@"; do
-    if [[ $pair == UMASK=* ]]; then
-        umask=${pair#UMASK=}
-        continue
-    elif [[ $pair == LOCPATH=* ]]; then
-        cp -a "${pair#LOCPATH=}" "$root$(dirname "$inside")/locale"
-        pair=LOCPATH=$(dirname "$inside")/locale
-    fi
-    environment+=("$pair")
-done
+if [ -n "$locale" ]; then
+    cp -a "$locale" "$root$(dirname "$inside")/locale"
+    environment+=("LOCPATH=$(dirname "$inside")/locale")
+fi
 chroot "$root" chown -R builder: /build
 
 # Mounts live in a namespace of their own and end with it.
@@ -72,13 +84,23 @@ in_chroot() {
         exec chroot "$root" "$@"' in_chroot "$root" "${command[@]}"
 }
 
-echo "buildd: the Build-Depends of $name"
+echo "buildd: the Build-Depends of $name, from $release"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
 # A mirror that stumbles once is asked again.
 command=(sh -c "apt-get -q -o Acquire::Retries=3 update && apt-get -q -y -o Acquire::Retries=3 upgrade &&
     apt-get -q -y -o Acquire::Retries=3 --no-install-recommends build-dep $inside && apt-get clean")
 mount --bind "$archives" "$root/var/cache/apt/archives"
-in_chroot >"$out/build-dep.log" 2>&1 || { umount "$root/var/cache/apt/archives"; tail -n 30 "$out/build-dep.log"; exit 1; }
+if ! in_chroot >"$out/build-dep.log" 2>&1; then
+    umount "$root/var/cache/apt/archives"
+    tail -n 30 "$out/build-dep.log"
+    # Unstable is where packages change every day: what it cannot install
+    # today is no fault of the tree.
+    if [ "$release" = unstable ] && grep -q -E 'unmet dependencies|Unable to satisfy' "$out/build-dep.log"; then
+        echo "buildd: unstable cannot install the Build-Depends today"
+        exit 77
+    fi
+    exit 1
+fi
 umount "$root/var/cache/apt/archives"
 
 echo "buildd: dpkg-buildpackage -us -uc, as builder, without network"
@@ -93,3 +115,15 @@ echo "buildd: built in $((SECONDS - started)) s"
 find "$root$(dirname "$inside")" -maxdepth 1 -type f -exec cp {} "$out" \;
 # Where the build tree stays, for a look at what the build made.
 echo "$root$inside" >"$out/buildd.tree"
+
+if [ "$lintian" = yes ]; then
+    echo "buildd: $release's lintian"
+    command=(sh -c "apt-get -q -y -o Acquire::Retries=3 --no-install-recommends install lintian >/dev/null &&
+        cd $(dirname "$inside") && su builder -c 'lintian --fail-on error,warning --display-info --pedantic *.changes'")
+    mount --bind "$archives" "$root/var/cache/apt/archives"
+    status=0
+    in_chroot >"$out/lintian.log" 2>&1 || status=$?
+    umount "$root/var/cache/apt/archives"
+    cat "$out/lintian.log"
+    ((status == 0)) || { echo "buildd: lintian failed"; exit 1; }
+fi

@@ -3,6 +3,8 @@
 # a wrong password ends it with status 1 and no window, the right one shows
 # the window, whose shortcut hands the log to xdg-open and whose Alt+C ends it.
 # Usage: e2e_viewer.sh VIEWER PASSWORD-FILE LOG-PATH SCREENSHOT-DIR
+# With TALLIX_XDG_OPEN=real the machine's own xdg-open takes it, and hands
+# it to the text viewer the user chose, a stand-in that notes what it got.
 set -u
 
 viewer=$1
@@ -27,14 +29,23 @@ source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
 start_xvfb "$work"
 
 # Nothing of this machine's desktop may leak in: the viewer sees only a stub
-# xdg-open that records what it was asked to open.
-mkdir -p "$work/bin" "$work/home" "$work/config" "$work/data" "$work/cache" "$work/runtime"
+# xdg-open, or a stub text viewer, that records what it was asked to open.
+mkdir -p "$work/bin" "$work/home" "$work/config" "$work/data/applications" "$work/cache" "$work/runtime"
 chmod 700 "$work/runtime"
-cat >"$work/bin/xdg-open" <<EOF
+opener=xdg-open
+expected=$(python3 -c 'import sys, urllib.parse; print("file://" + urllib.parse.quote(sys.argv[1], safe="/!$&'"'"'()*+,;=:@~"))' "$log_path")
+if [[ ${TALLIX_XDG_OPEN:-} == real ]]; then
+    opener=text-viewer
+    expected=$log_path
+    printf '[Desktop Entry]\nType=Application\nName=Text viewer\nExec=%s %%f\nMimeType=text/plain;\n' \
+        "$work/bin/$opener" >"$work/data/applications/tallix-test-viewer.desktop"
+    printf '[Default Applications]\ntext/plain=tallix-test-viewer.desktop\n' >"$work/config/mimeapps.list"
+fi
+cat >"$work/bin/$opener" <<EOF
 #!/bin/sh
 printf '%s\n' "\$*" >>"$work/opened"
 EOF
-chmod +x "$work/bin/xdg-open"
+chmod +x "$work/bin/$opener"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM QT_QPA_PLATFORMTHEME XDG_CURRENT_DESKTOP XDG_SESSION_DESKTOP \
     DESKTOP_SESSION KDE_FULL_SESSION GNOME_DESKTOP_SESSION_ID DBUS_SESSION_BUS_ADDRESS BROWSER
 export DISPLAY=$x_display
@@ -91,7 +102,6 @@ for _ in $(seq 50); do
     [[ -s $work/opened ]] && break
     sleep 0.1
 done
-expected=$(python3 -c 'import sys, urllib.parse; print("file://" + urllib.parse.quote(sys.argv[1], safe="/!$&'"'"'()*+,;=:@~"))' "$log_path")
 opened=$(cat "$work/opened" 2>/dev/null)
 [[ $opened == "$expected" ]] || give_up "a double-click on the shortcut opened '$opened', not '$expected'"
 

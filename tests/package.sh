@@ -3,13 +3,14 @@
 # checks, from a clean copy of the tree in a clean chroot (see buildd.sh),
 # and checks it as a Debian maintainer would: lintian, the control data, the
 # files and what the programs in them are made of.
-# Usage: package.sh SOURCE-DIR OUTPUT-DIR CMAKE-PROJECT-VERSION BUILDD-ROOT
+# Usage: package.sh SOURCE-DIR OUTPUT-DIR CMAKE-PROJECT-VERSION BUILDD-ROOT [RELEASE]
 set -uo pipefail
 
 source_dir=$1
 out=$2
 project_version=$3
 buildd_root=$4
+release=${5:-bookworm}
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
@@ -17,63 +18,89 @@ source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 echo "== a clean copy of the tree"
 rm -rf "$out" "$buildd_root"
 mkdir -p "$out/tallix"
-tar -C "$source_dir" --exclude='./build*' --exclude=./.git --exclude=./debian/tallix \
+tar -C "$source_dir" --exclude='./build*' --exclude=./.git --exclude=./debian/tallix --exclude=./debian/tallix-record --exclude=./debian/tmp \
     --exclude='./obj-*' -cf - . | tar -C "$out/tallix" -xf -
 
-echo "== the source and binary packages, built with their checks in a clean chroot"
-bash "$tests/buildd.sh" "$buildd_root" "$out/tallix" "$out" "DEB_BUILD_OPTIONS=parallel=$(nproc)" ||
-    exit 1
+echo "== the source and binary packages, built with their checks in a clean $release chroot"
+bash "$tests/buildd.sh" "$buildd_root" "$out/tallix" "$out" "DEB_BUILD_OPTIONS=parallel=$(nproc)" \
+    RELEASE="$release" LINTIAN=yes
+status=$?
+((status == 0)) || exit "$status"
 grep -E '^[0-9]+% tests passed' "$out/buildd.log" || fail "the package build ran no tests"
-lintian --fail-on error,warning --display-info --pedantic "$out/tallix_$project_version.dsc" >"$out/lintian-source.log" 2>&1 ||
-    fail "lintian on the source: $(grep -v 'root privileges' "$out/lintian-source.log")"
 arch=$(dpkg --print-architecture)
-deb=$out/tallix_${project_version}_$arch.deb
-[ -f "$deb" ] || { echo "FAIL: no $deb (the CMake version and debian/changelog disagree?)"; ls "$out"; exit 1; }
-check "an automatic -dbgsym package" test -f "$out/tallix-dbgsym_${project_version}_$arch.deb"
-# The name the other tests take it by, whatever the architecture.
-ln -sf "$(basename "$deb")" "$out/tallix.deb"
-
-echo "== lintian"
-lintian --fail-on error,warning --display-info --pedantic "$deb" >"$out/lintian.log" 2>&1 ||
-    fail "lintian: $(grep -v 'root privileges' "$out/lintian.log")"
-grep -v 'root privileges' "$out/lintian.log"
+for package in tallix-record tallix; do
+    deb=$out/${package}_${project_version}_$arch.deb
+    [ -f "$deb" ] || { echo "FAIL: no $deb (the CMake version and debian/changelog disagree?)"; ls "$out"; exit 1; }
+    check "an automatic -dbgsym package of $package" test -f "$out/$package-dbgsym_${project_version}_$arch.deb"
+    # The names the other tests take them by, whatever the architecture.
+    ln -sf "$(basename "$deb")" "$out/$package.deb"
+done
+record=$out/tallix-record.deb
+desktop=$out/tallix.deb
 
 echo "== control data"
-field() { dpkg-deb -f "$deb" "$1"; }
+field() { dpkg-deb -f "$1" "$2"; }
+relations() { dpkg-deb -f "$1" "$2" | tr , '\n' | sed 's/^ *//; s/[ (].*//'; }
 changelog() { dpkg-parsechangelog -l "$source_dir/debian/changelog" -S "$1"; }
 [ "$(changelog Version)" = "$project_version" ] ||
     fail "debian/changelog says $(changelog Version), CMake says $project_version"
-[ "$(field Version)" = "$project_version" ] || fail "package version $(field Version)"
-[ "$(field Maintainer)" = "$(changelog Maintainer)" ] ||
-    fail "Maintainer '$(field Maintainer)' is not the changelog's '$(changelog Maintainer)'"
-depends=$(field Depends | tr , '\n' | sed 's/^ *//; s/[ (].*//')
-grep -qx libqt6network6 <<<"$depends" && fail "the package still needs QtNetwork"
-for package in libc6 libqt6core6 libqt6gui6 libqt6widgets6 libargon2-1 qt6-qpa-plugins qt6-wayland \
-               xdg-utils fonts-liberation2 fonts-leckerli-one qt6-translations-l10n libpam-runtime; do
-    grep -qx "$package" <<<"$depends" || fail "Depends lacks $package"
+for deb in "$record" "$desktop"; do
+    [ "$(field "$deb" Version)" = "$project_version" ] || fail "$deb: version $(field "$deb" Version)"
+    [ "$(field "$deb" Maintainer)" = "$(changelog Maintainer)" ] ||
+        fail "Maintainer '$(field "$deb" Maintainer)' is not the changelog's '$(changelog Maintainer)'"
+    [[ $(field "$deb" Description) =~ ^[[:print:]]+$'\n' ]] || fail "$deb: no one-line synopsis"
 done
-[[ $(field Description) =~ ^[[:print:]]+$'\n' ]] || fail "no one-line synopsis"
+# The service alone is what a server installs: no Qt, no fonts, no desktop.
+relations "$record" Depends | grep -i -E 'qt|font|xdg|x11|wayland' && fail "tallix-record depends on the desktop"
+for package in libc6 libsystemd0 libpam-runtime systemd; do
+    relations "$record" Depends | grep -qx "$package" || fail "tallix-record's Depends lacks $package"
+done
+for relation in Breaks Replaces; do
+    [ "$(field "$record" "$relation")" = "tallix (<< 1.3.0)" ] ||
+        fail "tallix-record's $relation is '$(field "$record" "$relation")', not the single package before it"
+done
+relations "$desktop" Depends | grep -qx libqt6network6 && fail "the package still needs QtNetwork"
+for package in libargon2-1 qt6-qpa-plugins fonts-liberation2 fonts-leckerli-one tallix-record; do
+    relations "$desktop" Depends | grep -qx "$package" || fail "tallix's Depends lacks $package"
+done
+field "$desktop" Depends | grep -q "tallix-record (= $project_version)" || fail "tallix takes another tallix-record"
+for package in qt6-wayland xdg-utils file qt6-translations-l10n; do
+    relations "$desktop" Recommends | grep -qx "$package" || fail "tallix's Recommends lacks $package"
+done
 
 echo "== files"
-dpkg-deb -c "$deb" | awk '{print $1, $2, $NF}' >"$out/contents"
-for file in ./usr/lib/tallix/tallix ./usr/lib/tallix/tallix-record ./usr/lib/sysusers.d/tallix.conf \
-            ./usr/bin/tallix-vistrel ./etc/xdg/autostart/io.github.tallix.Tallix.desktop \
-            ./usr/share/applications/io.github.tallix.Vistrel.desktop \
-            ./usr/share/metainfo/io.github.tallix.Vistrel.metainfo.xml \
-            ./usr/share/man/man1/tallix-vistrel.1.gz ./usr/share/man/it/man1/tallix-vistrel.1.gz \
-            ./usr/share/doc/tallix/README.md.gz ./usr/share/doc/tallix/changelog.gz \
-            ./usr/share/doc/tallix/copyright ./usr/share/icons/hicolor/256x256/apps/io.github.tallix.Vistrel.png; do
-    grep -q " $file\$" "$out/contents" || fail "the package lacks $file"
+contents() { dpkg-deb -c "$1" | awk '{print $1, $2, $NF}'; }
+contents "$record" >"$out/contents-record"
+contents "$desktop" >"$out/contents-desktop"
+lacks() { ! grep -q -E "$2\$" "$out/contents-$1"; }
+for file in /usr/lib/tallix/tallix-record /usr/lib/tallix/pam-session /usr/lib/sysusers.d/tallix.conf \
+            /usr/lib/tmpfiles.d/tallix.conf /usr/share/pam-configs/tallix /etc/tallix/record.conf \
+            /usr/lib/systemd/catalog/tallix.catalog /systemd/system/tallix-record.service \
+            /systemd/system/tallix-record.socket /usr/share/doc/tallix-record/copyright \
+            /usr/share/doc/tallix-record/README.md.gz /usr/share/doc/tallix-record/changelog.gz \
+            /usr/share/doc/tallix-record/NEWS.Debian.gz; do
+    lacks record "$file" && fail "tallix-record lacks $file"
 done
-dpkg-deb --info "$deb" conffiles | grep -qx /etc/tallix/record.conf ||
+for file in /usr/lib/tallix/tallix /usr/bin/tallix-vistrel /etc/xdg/autostart/io.github.tallix.Tallix.desktop \
+            /usr/share/applications/io.github.tallix.Vistrel.desktop \
+            /usr/share/metainfo/io.github.tallix.Vistrel.metainfo.xml \
+            /usr/share/man/man1/tallix-vistrel.1.gz /usr/share/man/it/man1/tallix-vistrel.1.gz \
+            /usr/share/doc/tallix/copyright /usr/share/icons/hicolor/256x256/apps/io.github.tallix.Vistrel.png; do
+    lacks desktop "$file" && fail "tallix lacks $file"
+done
+# Each file in one package: what both held, dpkg would refuse to install.
+both=$(awk '$1 !~ /^d/ {print $NF}' "$out/contents-record" "$out/contents-desktop" | sort | uniq -d)
+[ -z "$both" ] || fail "both packages hold $both"
+dpkg-deb --info "$record" conffiles | grep -qx /etc/tallix/record.conf ||
     fail "the administrator's /etc/tallix/record.conf is not a conffile"
-grep 'Date.txt' "$out/contents" | grep -v '^l' && fail "the package ships a log"
-dpkg-deb -c "$deb" | grep -q ' ./usr/lib/tallix/Date.txt -> /var/lib/tallix/Date.txt$' ||
-    fail "the package does not ship the link to the log"
-grep -q '^-rwxr-xr-x root/root ./usr/lib/tallix/tallix-record$' "$out/contents" ||
-    fail "the recorder is shipped as $(grep tallix-record "$out/contents"): its mode belongs to dpkg-statoverride"
+grep -h 'Date.txt' "$out"/contents-* | grep -v '^l' && fail "a package ships a log"
+dpkg-deb -c "$record" | grep -q ' ./usr/lib/tallix/Date.txt -> /var/lib/tallix/Date.txt$' ||
+    fail "tallix-record does not ship the link to the log"
+grep -q '^-rwxr-xr-x root/root ./usr/lib/tallix/tallix-record$' "$out/contents-record" ||
+    fail "the recorder is shipped as $(grep tallix-record "$out/contents-record"): its mode belongs to dpkg-statoverride"
 unpacked=$out/unpacked
-dpkg-deb -x "$deb" "$unpacked"
+dpkg-deb -x "$record" "$unpacked"
+dpkg-deb -x "$desktop" "$unpacked"
 for program in "$unpacked/usr/lib/tallix/tallix" "$unpacked/usr/lib/tallix/tallix-record" \
                "$unpacked/usr/bin/tallix-vistrel"; do
     dynamic=$(readelf -d "$program")
@@ -89,6 +116,11 @@ autostart=$unpacked/etc/xdg/autostart/io.github.tallix.Tallix.desktop
 check "desktop entries valid" desktop-file-validate "$autostart" \
     "$unpacked/usr/share/applications/io.github.tallix.Vistrel.desktop"
 grep -qx 'TryExec=/usr/lib/tallix/tallix' "$autostart" || fail "the autostart entry has no TryExec"
+# Menus show English where no translation fits, Italian in Italian.
+for entry in "$autostart" "$unpacked/usr/share/applications/io.github.tallix.Vistrel.desktop"; do
+    grep -q '^Comment=[A-Z][a-z]* [a-z]' "$entry" && grep -q '^Comment\[it\]=' "$entry" ||
+        fail "$(basename "$entry") lacks an English comment with an Italian one"
+done
 check "AppStream metadata valid" appstreamcli validate --no-net \
     "$unpacked/usr/share/metainfo/io.github.tallix.Vistrel.metainfo.xml"
 for page in man1/tallix-vistrel.1.gz it/man1/tallix-vistrel.1.gz; do
@@ -99,4 +131,4 @@ built=$(cat "$out/buildd.tree")/obj-$(dpkg-architecture -qDEB_HOST_GNU_TYPE)
 bash "$tests/password_absent.sh" "$built/viewer/password" "$built" "$unpacked" ||
     fail "password found in the package"
 
-finish package
+finish "package on $release"

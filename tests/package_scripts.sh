@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# Installs, reinstalls, removes and purges the package with dpkg, as root in
-# a throwaway root with no running systemd (see throwaway_root.sh), and
-# checks what its maintainer scripts leave behind, also over the logs of
-# earlier versions.
-# Usage: package_scripts.sh DEB
+# Installs, reinstalls, removes and purges the two packages with dpkg, as
+# root in a throwaway root with no running systemd (see throwaway_root.sh),
+# and checks what their maintainer scripts leave behind, also over the logs
+# of earlier versions and as upgrades from the single package before them:
+# 1.1.0 as it was laid out, and 1.2.0 as it was built.
+# Usage: package_scripts.sh PACKAGE-DIR EARLIER-PACKAGE-DIR
 set -uo pipefail
 
-deb=$1
+# In the order apt unpacks them: the package that breaks the older tallix
+# comes after its upgrade.
+debs=("$1/tallix.deb" "$1/tallix-record.deb")
+earlier=$(ls "$2"/tallix_1.2.0_*.deb)
 logger_dir=/usr/lib/tallix
 state=/var/lib/tallix
 log=$state/Date.txt
@@ -22,7 +26,7 @@ echo "== over an earlier version's log, writable by all, beside the logger"
 mkdir -p "$logger_dir"
 printf '#2024-02-01 08:15:00#\r\n' >"$logger_dir/Date.txt"
 chmod 0666 "$logger_dir/Date.txt"
-dpkg_quietly -i "$deb"
+dpkg_quietly -i "${debs[@]}"
 [ "$(readlink "$logger_dir/Date.txt")" = "$log" ] || fail "$logger_dir/Date.txt is not the link to $log"
 [ "$(cat "$log")" = $'#2024-02-01 08:15:00#\r' ] || fail "the earlier records did not move into $log"
 check_layout() {
@@ -47,35 +51,48 @@ runuser -u tallix-user -- sh -c ": > $log" 2>/dev/null && fail "an ordinary user
 cp "$log" /tmp/kept
 
 echo "== reinstall keeps the log"
-dpkg_quietly -i "$deb"
+dpkg_quietly -i "${debs[@]}"
 cmp -s "$log" /tmp/kept || fail "reinstalling changed the log"
 
 echo "== remove keeps the history, and nothing else"
-dpkg_quietly -r tallix
+dpkg_quietly -r tallix tallix-record
 cmp -s "$log" /tmp/kept || fail "removing changed the log"
 [ ! -e "$logger_dir" ] || fail "removing left $(ls -A "$logger_dir")"
 getent passwd tallix >/dev/null || fail "removing deleted the user that owns the history"
 
 echo "== installed again, the history is back"
-dpkg_quietly -i "$deb"
+dpkg_quietly -i "${debs[@]}"
 cmp -s "$log" /tmp/kept || fail "installing again changed the log"
 [ "$(readlink "$logger_dir/Date.txt")" = "$log" ] || fail "installing again did not restore the link"
 
 echo "== purge removes it all"
-dpkg_quietly -P tallix
+dpkg_quietly -P tallix tallix-record
 [ ! -e "$state" ] || fail "purging left $state"
 [ ! -e "$logger_dir" ] || fail "purging left $logger_dir"
 [ ! -e /etc/xdg/autostart/io.github.tallix.Tallix.desktop ] || fail "purging left the autostart entry"
 
+echo "== 1.0.0's log, moved aside, never goes through a link planted where it goes"
+mkdir -p "$state" "$logger_dir" /tmp/elsewhere
+printf '#2024-01-01 00:00:00#\r\n' >"$log"
+printf '#2024-02-01 08:15:00#\r\n' >"$logger_dir/Date.txt"
+for second in $(seq 0 9); do ln -s /tmp/elsewhere "$log.$(date -d "+$second seconds" +%Y%m%d%H%M%S)"; done
+dpkg_quietly -i "${debs[@]}"
+[ -z "$(ls -A /tmp/elsewhere)" ] || fail "1.0.0's records went through a link into /tmp/elsewhere"
+grep -q -s -F '#2024-02-01 08:15:00#' "$log".2* || fail "1.0.0's records are not beside the log"
+dpkg_quietly -P tallix tallix-record
+
 echo "== a failed upgrade from 1.1.0 leaves 1.1.0 recording as before"
 # 1.1.0 as it was laid out: the recorder setgid tallix by dpkg-statoverride,
-# beside the link to a log of that group. Its recorder was a setgid program
-# appending to the log with the group's rights, as tee stands in for here.
+# beside the link to a log of that group, and a PAM profile off by default.
+# Its recorder was a setgid program appending to the log with the group's
+# rights, as tee stands in for here.
 userdel tallix
 old=/tmp/tallix-1.1.0
-mkdir -p "$old/DEBIAN" "$old/usr/lib/tallix"
+mkdir -p "$old/DEBIAN" "$old/usr/lib/tallix" "$old/usr/share/pam-configs"
 cp /usr/bin/tee "$old/usr/lib/tallix/tallix-record"
 ln -s "$log" "$old/usr/lib/tallix/Date.txt"
+printf 'Name: Tallix 1.1.0\nDefault: no\nPriority: 0\nSession-Type: Additional\nSession:\n\toptional pam_permit.so\n' \
+    >"$old/usr/share/pam-configs/tallix"
 cat >"$old/DEBIAN/control" <<END
 Package: tallix
 Version: 1.1.0
@@ -93,6 +110,7 @@ mkdir -p /var/lib/tallix
 [ -e /var/lib/tallix/Date.txt.lock ] || install -g tallix -m 0660 /dev/null /var/lib/tallix/Date.txt.lock
 dpkg-statoverride --list /usr/lib/tallix/tallix-record >/dev/null ||
     dpkg-statoverride --update --add root tallix 2755 /usr/lib/tallix/tallix-record
+pam-auth-update --package
 END
 chmod 0755 "$old/DEBIAN/postinst"
 dpkg-deb --root-owner-group --build "$old" /tmp/tallix-1.1.0.deb >/dev/null
@@ -107,7 +125,8 @@ dpkg_quietly -i /tmp/tallix-1.1.0.deb /tmp/tallix-blocker.deb
 printf '#2025-03-01 10:00:00#\r\n' >"$log"
 printf '#2025-03-01 10:00:01#\r\n' | runuser -u tallix-user -- "$logger_dir/tallix-record" -a "$logger_dir/Date.txt" >/dev/null ||
     fail "1.1.0 did not record"
-dpkg -i "$deb" >/tmp/dpkg.log 2>&1 && fail "the upgrade went through a file of another package"
+dpkg -i "$1/tallix.deb" "$1/tallix-record.deb" >/tmp/dpkg.log 2>&1 &&
+    fail "the upgrade went through a file of another package"
 grep -q 'trying to overwrite' /tmp/dpkg.log || { cat /tmp/dpkg.log; fail "the upgrade failed for another reason"; }
 [ "$(dpkg-query -W -f='${Version} ${Status}' tallix)" = "1.1.0 install ok installed" ] ||
     fail "after the failed upgrade tallix is $(dpkg-query -W -f='${Version} ${Status}' tallix)"
@@ -118,17 +137,62 @@ printf '#2025-03-01 10:00:01#\r\n' | runuser -u tallix-user -- "$logger_dir/tall
     fail "the rolled-back 1.1.0 did not record"
 [ "$(records)" -eq 3 ] || fail "1.1.0 recorded $(($(records) - 1)) accesses, not 2"
 
-echo "== the upgrade from 1.1.0 keeps every record"
+echo "== the upgrade from 1.1.0 keeps every record, and the profile off"
 dpkg_quietly -P tallix-blocker
 cp "$log" /tmp/kept
-dpkg_quietly -i "$deb"
+dpkg_quietly -i "${debs[@]}"
 cmp -s "$log" /tmp/kept || fail "upgrading changed the records"
 check_layout
+grep -q pam-session /etc/pam.d/common-session && fail "upgrading from 1.1.0 turned on the profile it had off"
+grep -q 'stays off' /tmp/dpkg.log || fail "upgrading did not say the profile stays off: $(cat /tmp/dpkg.log)"
 
 echo "== an administrator's override of the recorder outlives a reconfigure"
 dpkg-statoverride --update --add root root 0750 "$logger_dir/tallix-record"
-DEBIAN_FRONTEND=noninteractive dpkg-reconfigure tallix >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg-reconfigure"; }
+DEBIAN_FRONTEND=noninteractive dpkg-reconfigure tallix-record >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg-reconfigure"; }
 [ "$(owner_mode "$logger_dir/tallix-record")" = "root:root 750" ] ||
     fail "reconfiguring made the recorder $(owner_mode "$logger_dir/tallix-record")"
+
+echo "== the upgrade from the single package 1.2.0 keeps records, overrides and the PAM choice"
+dpkg_quietly -P tallix tallix-record
+dpkg-statoverride --remove "$logger_dir/tallix-record"
+dpkg_quietly -i "$earlier"
+printf '#2025-04-01 09:00:00#\r\n' >>"$log"
+cp "$log" /tmp/kept
+# An administrator's override and choice, each unlike the defaults.
+dpkg-statoverride --update --add root root 0750 "$logger_dir/tallix-record"
+pam-auth-update --disable tallix
+dpkg_quietly -i "${debs[@]}" </dev/null
+for package in tallix tallix-record; do
+    [ "$(dpkg-query -W -f='${Version} ${Status}' "$package")" = "$(dpkg-deb -f "$1/$package.deb" Version) install ok installed" ] ||
+        fail "after the upgrade $package is $(dpkg-query -W -f='${Version} ${Status}' "$package")"
+done
+cmp -s "$log" /tmp/kept || fail "upgrading from 1.2.0 changed the records"
+[ "$(owner_mode "$logger_dir/tallix-record")" = "root:root 750" ] ||
+    fail "upgrading from 1.2.0 made the recorder $(owner_mode "$logger_dir/tallix-record")"
+grep -q pam-session /etc/pam.d/common-session && fail "upgrading from 1.2.0 turned the profile back on"
+dpkg_quietly -r tallix
+[ -x "$logger_dir/tallix-record" ] && [ -L "$logger_dir/Date.txt" ] || fail "removing the desktop took the service's files"
+
+echo "== the settings' edits pass from the single package to tallix-record"
+# The single package's settings as 1.2.1 and 1.2.2 shipped them, a conffile.
+dpkg_quietly -P tallix-record
+single=/tmp/tallix-1.2.2
+mkdir -p "$single/DEBIAN" "$single/etc/tallix"
+dpkg-deb --fsys-tarfile "$1/tallix-record.deb" | tar -xO ./etc/tallix/record.conf >"$single/etc/tallix/record.conf"
+echo /etc/tallix/record.conf >"$single/DEBIAN/conffiles"
+sed 's/^Version: .*/Version: 1.2.2/; s/1.1.0, as the tests lay it out/1.2.2, its settings alone/' \
+    "$old/DEBIAN/control" >"$single/DEBIAN/control"
+dpkg-deb --root-owner-group --build "$single" /tmp/tallix-1.2.2.deb >/dev/null
+dpkg_quietly -i /tmp/tallix-1.2.2.deb
+printf '# kept\n' >>/etc/tallix/record.conf
+cp /etc/tallix/record.conf /tmp/record.conf.kept
+# The settings stay in their folder while tallix-record is unpacked, as
+# dpkg says; no other word.
+dpkg -i "${debs[@]}" </dev/null >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg -i from 1.2.2"; }
+grep -i -E 'warning|not empty' /tmp/dpkg.log | grep -v -x "dpkg: warning: unable to delete old directory '/etc/tallix': Directory not empty" &&
+    fail "the upgrade from 1.2.2 warned"
+cmp -s /etc/tallix/record.conf /tmp/record.conf.kept || fail "the upgrade lost the settings' edit"
+[ "$(dpkg -S /etc/tallix/record.conf)" = "tallix-record: /etc/tallix/record.conf" ] ||
+    fail "the settings belong to $(dpkg -S /etc/tallix/record.conf)"
 
 finish package_scripts

@@ -128,11 +128,7 @@ session login tty1 0
 counts=($(login_running "$logger"))
 [ "${counts[1]:-0}" -eq $((${counts[0]:-0} + 1)) ] || fail "with the profile off the logger did not record: ${counts[*]}"
 
-echo "== upgrading from 1.1.0 turns it on, whether it was off or on"
-/var/lib/dpkg/info/tallix.postinst configure 1.1.0 >/dev/null
-grep -q pam-session /etc/pam.d/common-session || fail "upgrading from 1.1.0 with the profile off left it off"
-/var/lib/dpkg/info/tallix.postinst configure 1.1.0 >/dev/null
-grep -q pam-session /etc/pam.d/common-session || fail "upgrading from 1.1.0 with the profile on turned it off"
+pam-auth-update --enable tallix
 
 echo "== a damaged log, or a service that is gone, never fails or delays the session"
 cp "$log" /tmp/kept
@@ -174,7 +170,7 @@ for service in $interactive $noninteractive; do
     rm -f "/etc/pam.d/$service"
     [ ! -e "/tmp/pam.d.kept/$service" ] || cp -a "/tmp/pam.d.kept/$service" /etc/pam.d/
 done
-dpkg -r tallix >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg -r"; }
+dpkg -r tallix tallix-record >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; fail "dpkg -r"; }
 grep -q pam-session /etc/pam.d/common-session /etc/pam.d/common-auth && fail "removing the package left the profile on"
 
 finish pam_profile

@@ -63,7 +63,7 @@ echo "== the layout: the service's own user, no setuid or setgid file"
 [ "$(owner_mode "$log")" = "tallix:tallix 644" ] || fail "the log is $(owner_mode "$log")"
 [ "$(owner_mode "$log.lock")" = "tallix:tallix 600" ] || fail "the lock is $(owner_mode "$log.lock")"
 [ "$(owner_mode /var/lib/tallix)" = "tallix:tallix 755" ] || fail "the state folder is $(owner_mode /var/lib/tallix)"
-special=$(dpkg -L tallix | while read -r f; do [ -f "$f" ] && [ -u "$f" -o -g "$f" ] && echo "$f"; done)
+special=$(dpkg -L tallix tallix-record | while read -r f; do [ -f "$f" ] && [ -u "$f" -o -g "$f" ] && echo "$f"; done)
 [ -z "$special" ] || fail "setuid or setgid files: $special"
 exposure=$(systemd-analyze security --offline=true --no-pager /lib/systemd/system/tallix-record.service 2>&1 |
            sed -n 's/.*Overall exposure level for .*: \([0-9.]*\).*/\1/p')
