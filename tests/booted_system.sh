@@ -51,9 +51,10 @@ inside_root() {
     # Another release sees the checkout under test, and its build, where
     # this machine does.
     if [ "$base" != / ]; then
-        shared=$(cat "$work/shared")
-        mkdir -p "$work/root$shared"
-        mount --rbind -o ro "$shared" "$work/root$shared"
+        while read -r shared; do
+            mkdir -p "$work/root$shared"
+            mount --rbind -o ro "$shared" "$work/root$shared"
+        done <"$work/shared"
     fi
     if [ "$mode" = desktop ]; then
         desktop_root "$work/root"
@@ -110,6 +111,7 @@ boot)
     mktemp -d /var/tmp/tallix-booted.XXXXXX >"$state/layers"
     mkdir -p "$(layers)/upper" "$(layers)/work" "$(layers)/root"
     (cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd) >"$(layers)/shared"
+    case $packages in "$(head -n 1 "$(layers)/shared")"/*) ;; *) echo "$packages" >>"$(layers)/shared" ;; esac
     # A display manager switches the machine's VTs: halt gives back this one.
     if [ "$mode" = desktop ]; then cat /sys/class/tty/tty0/active >"$state/vt"; fi
     setsid unshare --pid --fork --mount --net --propagation private "$0" --inside "$(layers)" "$mode" "$base" \

@@ -40,8 +40,13 @@ done
 base=$cache/$release-buildd.tar
 archives=$cache/archives-$release
 sources=("deb $mirror $release main")
+options=(--aptopt='Acquire::Retries "3"')
 if [ "$release" != unstable ]; then
     sources+=("deb $mirror $release-updates main" "deb $mirror-security $release-security main")
+else
+    # Unstable's Release file is valid for a week only, and a mirror may lag
+    # behind it by more: what matters here is what it builds with.
+    options+=(--aptopt='Acquire::Check-Valid-Until "false"')
 fi
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -52,7 +57,7 @@ fi
 mkdir -p "$cache" "$archives/partial" "$out"
 if [ -z "$(find "$base" -mmin -1440 2>/dev/null)" ]; then
     echo "buildd: a fresh $release buildd chroot"
-    mmdebstrap --quiet --variant=buildd --aptopt='Acquire::Retries "3"' \
+    mmdebstrap --quiet --variant=buildd "${options[@]}" \
         --customize-hook='chroot "$1" useradd --create-home --shell /bin/sh builder' \
         "$release" "$cache/new-$release.tar" "${sources[@]}"
     mv "$cache/new-$release.tar" "$base"
@@ -119,7 +124,7 @@ echo "$root$inside" >"$out/buildd.tree"
 if [ "$lintian" = yes ]; then
     echo "buildd: $release's lintian"
     command=(sh -c "apt-get -q -y -o Acquire::Retries=3 --no-install-recommends install lintian >/dev/null &&
-        cd $(dirname "$inside") && su builder -c 'lintian --fail-on error,warning --display-info --pedantic *.changes'")
+        cd '$(dirname "$inside")' && su builder -c 'lintian --fail-on error,warning --display-info --pedantic *.changes'")
     mount --bind "$archives" "$root/var/cache/apt/archives"
     status=0
     in_chroot >"$out/lintian.log" 2>&1 || status=$?

@@ -69,7 +69,7 @@ for package in qt6-wayland xdg-utils file qt6-translations-l10n; do
 done
 
 echo "== files"
-contents() { dpkg-deb -c "$1" | awk '{print $1, $2, $NF}'; }
+contents() { dpkg-deb -c "$1" | awk '{print $1, $2, $6}'; }
 contents "$record" >"$out/contents-record"
 contents "$desktop" >"$out/contents-desktop"
 lacks() { ! grep -q -E "$2\$" "$out/contents-$1"; }

@@ -75,10 +75,13 @@ echo "== 1.0.0's log, moved aside, never goes through a link planted where it go
 mkdir -p "$state" "$logger_dir" /tmp/elsewhere
 printf '#2024-01-01 00:00:00#\r\n' >"$log"
 printf '#2024-02-01 08:15:00#\r\n' >"$logger_dir/Date.txt"
-for second in $(seq 0 9); do ln -s /tmp/elsewhere "$log.$(date -d "+$second seconds" +%Y%m%d%H%M%S)"; done
+for second in $(seq 0 59); do ln -s /tmp/elsewhere "$log.$(date -d "+$second seconds" +%Y%m%d%H%M%S)"; done
 dpkg_quietly -i "${debs[@]}"
 [ -z "$(ls -A /tmp/elsewhere)" ] || fail "1.0.0's records went through a link into /tmp/elsewhere"
-grep -q -s -F '#2024-02-01 08:15:00#' "$log".2* || fail "1.0.0's records are not beside the log"
+kept=$(find "$state" -name 'Date.txt.2*' -type f)
+[ -n "$kept" ] && [ "$(find "$state" -name 'Date.txt.2*' -type l | wc -l)" -eq 59 ] ||
+    fail "1.0.0's records did not take the place of a planted link: $(ls -l "$state")"
+grep -q -F '#2024-02-01 08:15:00#' "$kept" || fail "1.0.0's records are not beside the log"
 dpkg_quietly -P tallix tallix-record
 
 echo "== a failed upgrade from 1.1.0 leaves 1.1.0 recording as before"
@@ -144,7 +147,7 @@ dpkg_quietly -i "${debs[@]}"
 cmp -s "$log" /tmp/kept || fail "upgrading changed the records"
 check_layout
 grep -q pam-session /etc/pam.d/common-session && fail "upgrading from 1.1.0 turned on the profile it had off"
-grep -q 'stays off' /tmp/dpkg.log || fail "upgrading did not say the profile stays off: $(cat /tmp/dpkg.log)"
+grep -q 'profile tallix is off' /tmp/dpkg.log || fail "upgrading did not say the profile is off: $(cat /tmp/dpkg.log)"
 
 echo "== an administrator's override of the recorder outlives a reconfigure"
 dpkg-statoverride --update --add root root 0750 "$logger_dir/tallix-record"
@@ -161,7 +164,12 @@ cp "$log" /tmp/kept
 # An administrator's override and choice, each unlike the defaults.
 dpkg-statoverride --update --add root root 0750 "$logger_dir/tallix-record"
 pam-auth-update --disable tallix
+systemctl disable --quiet tallix-record.socket
 dpkg_quietly -i "${debs[@]}" </dev/null
+systemctl is-enabled --quiet tallix-record.socket && fail "upgrading from 1.2.0 enabled the socket the administrator disabled"
+for socket in tallix-login.socket tallix-mend.socket; do
+    systemctl is-enabled --quiet "$socket" || fail "upgrading from 1.2.0 did not enable its new $socket"
+done
 for package in tallix tallix-record; do
     [ "$(dpkg-query -W -f='${Version} ${Status}' "$package")" = "$(dpkg-deb -f "$1/$package.deb" Version) install ok installed" ] ||
         fail "after the upgrade $package is $(dpkg-query -W -f='${Version} ${Status}' "$package")"
@@ -194,5 +202,9 @@ grep -i -E 'warning|not empty' /tmp/dpkg.log | grep -v -x "dpkg: warning: unable
 cmp -s /etc/tallix/record.conf /tmp/record.conf.kept || fail "the upgrade lost the settings' edit"
 [ "$(dpkg -S /etc/tallix/record.conf)" = "tallix-record: /etc/tallix/record.conf" ] ||
     fail "the settings belong to $(dpkg -S /etc/tallix/record.conf)"
+cp "$log" /tmp/kept
+dpkg_quietly -P tallix
+cmp -s /etc/tallix/record.conf /tmp/record.conf.kept && cmp -s "$log" /tmp/kept ||
+    fail "purging the desktop took the settings or the log"
 
 finish package_scripts

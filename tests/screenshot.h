@@ -6,8 +6,10 @@
 
 #include <QDir>
 #include <QImage>
+#include <QLibraryInfo>
 #include <QRect>
 #include <QTest>
+#include <QVersionNumber>
 
 namespace Screenshot {
 
@@ -100,6 +102,14 @@ inline QString compare(const QImage &shot, const QString &name)
         .arg(failed, marked, renewal);
 }
 
+// The Qt of the releases whose drawings the references match: Debian 12's
+// and 13's. A later Qt draws text its own way (6.11 underlines mnemonics
+// wider), which says nothing of the window.
+inline bool drawnAsReferences()
+{
+    return QLibraryInfo::version() < QVersionNumber(6, 9);
+}
+
 } // namespace Screenshot
 
 // Compares, or renews and skips; the references are drawn at scale 1.
@@ -108,6 +118,8 @@ inline QString compare(const QImage &shot, const QString &name)
         const QImage screenshotTaken = (shot); \
         QCOMPARE(screenshotTaken.devicePixelRatio(), 1.0); \
         const QString screenshotName = QStringLiteral(name); \
+        if (!Screenshot::drawnAsReferences()) \
+            QSKIP(qPrintable(QStringLiteral("the references are not drawn with Qt ") + qVersion())); \
         if (Screenshot::renewing()) { \
             QVERIFY2(Screenshot::renew(screenshotTaken, screenshotName), \
                      qPrintable(Screenshot::referencePath(screenshotName))); \
