@@ -44,15 +44,22 @@ open_session() {
     (exec -a unlock-wake-session-input sleep 900 2>/dev/null) | env XDG_SEAT=seat0 ${vt:+XDG_VTNR=$vt} XDG_SESSION_TYPE=x11 XDG_SESSION_CLASS=${class:-user} \
         setsid script -qec "login -p -f $user" /dev/null >/dev/null 2>&1 &
     for _ in $(seq 100); do
+        # Not the session of the user's service manager (systemd 256 and later).
         id=$(loginctl list-sessions --no-legend |
-             awk -v user="$user" -v known=" ${sessions[*]} " '$3 == user && index(known, " " $1 " ") == 0 { print $1 }')
+             awk -v user="$user" -v known=" ${sessions[*]} " '$3 == user && index(known, " " $1 " ") == 0 { print $1 }' |
+             while read -r candidate; do
+                 case $(loginctl show-session -P Class "$candidate") in manager*) ;; *) echo "$candidate" ;; esac
+             done)
         # The login's own record follows the session's registration.
         [ -n "$id" ] && { sleep 1; sessions+=("$id"); opened=$id; return; }
         sleep 0.1
     done
     give_up "no session of $user"
 }
-path_of() { echo "/org/freedesktop/login1/session/_3$1"; }
+path_of() {
+    busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager GetSession s "$1" |
+        sed 's/^o "\(.*\)"$/\1/'
+}
 # The session's owner sets its LockedHint, as GNOME and KDE do.
 hint() { runuser -u "$(loginctl show-session -P Name "$1")" -- busctl call org.freedesktop.login1 "$(path_of "$1")" \
              org.freedesktop.login1.Session SetLockedHint b "$2"; }
@@ -288,9 +295,15 @@ back_on_bus || fail "the service did not say it was back on the bus"
 echo "from the bus's restart to the service back on it: $(journalctl -q --since "@$mark" -u tallix-record.service \
     -g 'di nuovo raggiungibile' -o export | sed -n 's/^__REALTIME_TIMESTAMP=//p' | head -n 1 |
     awk -v from="$bus_back" '{ printf "%.3f s", $1 / 1e6 - from }')"
-# logind, which leaves with the bus, is back too before anyone can unlock.
-for _ in $(seq 100); do busctl call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager \
-    ListSessions >/dev/null 2>&1 && break; sleep 0.1; done
+# logind, which leaves with the bus, is back too before anyone can unlock;
+# systemd 257's stays off the new bus until it is started again, as an
+# administrator who restarts the bus must do there.
+logind_answers() {
+    busctl --timeout=1 call org.freedesktop.login1 /org/freedesktop/login1 org.freedesktop.login1.Manager \
+        ListSessions >/dev/null 2>&1
+}
+within 10 logind_answers || { systemctl restart systemd-logind.service && within 10 logind_answers; } ||
+    fail "logind is not back on the bus"
 before=$(records)
 hint "$alice" true
 hint "$alice" false
