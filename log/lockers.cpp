@@ -53,7 +53,7 @@ std::optional<std::string> doubt(std::string_view service, const Caller &caller)
     const std::optional<Session> &session = caller.session;
     const bool graphical = session
         && std::find(GraphicalTypes.begin(), GraphicalTypes.end(), session->type) != GraphicalTypes.end();
-    if (!session || session->uid != caller.uid || session->sessionClass != "user"
+    if (!session || session->uid != caller.uid || !People::isPersonsSessionClass(session->sessionClass)
         || !(graphical || (session->type == "tty" && session->seated)))
         return "chi lo dice non è in una propria sessione grafica o della console";
     if (!session->active)

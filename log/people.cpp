@@ -29,4 +29,9 @@ bool isPerson(uid_t uid)
     return uid == 0 || (uid != uid_t(-1) && uid >= firstPersonUid());
 }
 
+bool isPersonsSessionClass(std::string_view sessionClass)
+{
+    return sessionClass == "user" || sessionClass == "user-early" || sessionClass == "user-incomplete";
+}
+
 } // namespace People

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string_view>
 #include <sys/types.h>
 
 // Who counts as a person at the computer: root, and the accounts useradd
@@ -8,5 +9,10 @@
 namespace People {
 
 bool isPerson(uid_t uid);
+
+// Whether logind's class of a session is one of a person's logins: "user",
+// and since systemd 256 "user-early" (root's, allowed before the boot ends)
+// and "user-incomplete" (a user whose record is not whole yet).
+bool isPersonsSessionClass(std::string_view sessionClass);
 
 } // namespace People

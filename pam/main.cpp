@@ -83,7 +83,7 @@ bool isLogin(std::string_view service, std::string_view user, std::string_view s
             return false;
     }
     const std::optional<uid_t> uid = uidOf(user);
-    return sessionClass(session) == "user" && uid && People::isPerson(*uid);
+    return People::isPersonsSessionClass(sessionClass(session)) && uid && People::isPerson(*uid);
 }
 
 // Asks the service for the access within the login time-out; tells the

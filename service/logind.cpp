@@ -92,7 +92,7 @@ std::optional<uid_t> personOf(const std::string &session)
         || sd_session_get_class(session.c_str(), &sessionClass) < 0)
         return std::nullopt;
     const Text owned(sessionClass);
-    if (std::strcmp(sessionClass, "user") != 0 || !People::isPerson(uid))
+    if (!People::isPersonsSessionClass(sessionClass) || !People::isPerson(uid))
         return std::nullopt;
     return uid;
 }

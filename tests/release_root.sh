@@ -25,7 +25,7 @@ needed() {
     done | sed 's/^[A-Za-z-]*://' | tr ',' '\n' | sed 's/|.*//; s/(.*//; s/ //g' | grep -v -x -E 'tallix(-record)?|'
 }
 tools=(systemd dbus libpam-systemd libpam-runtime pamtester python3 procps iproute2 uidmap passwd
-    systemd-journal-remote autopkgtest login dbus-user-session xvfb xauth xdotool x11-utils imagemagick)
+    systemd-journal-remote autopkgtest dpkg-dev login dbus-user-session xvfb xauth xdotool x11-utils imagemagick)
 include=$( (needed; printf '%s\n' "${tools[@]}") | sort -u | paste -sd,)
 tar=$cache/$release-$(sha256sum <<<"$include" | cut -c1-16).tar
 

@@ -215,7 +215,10 @@ void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession_data()
     row("no such user", {"xscreensaver", 1000, -1}, false);
     row("in no session", {"xscreensaver", 1000, 1000, -1}, false);
     row("in someone else's session", {"xscreensaver", 1000, 1000, 1001}, false);
+    row("root's early session", {"vlock", 0, 0, 0, "user-early", "tty"}, true);
+    row("an incomplete user's session", {"xscreensaver", 1000, 1000, 1000, "user-incomplete"}, true);
     row("in a greeter's session", {"xscreensaver", 1000, 1000, 1000, "greeter"}, false);
+    row("in the user's service manager's session", {"xscreensaver", 1000, 1000, 1000, "manager"}, false);
     row("in a background session", {"xscreensaver", 1000, 1000, 1000, "background"}, false);
     row("in a session of no known type", {"xscreensaver", 1000, 1000, 1000, "user", "unspecified"}, false);
     row("behind another session on its seat", {"xscreensaver", 1000, 1000, 1000, "user", "x11", true, false},
