@@ -73,6 +73,8 @@ inside_root() {
     # Booting empties /tmp, where the checkout under test may lie.
     mkdir -p "$work/root/etc/tmpfiles.d"
     ln -sfn /dev/null "$work/root/etc/tmpfiles.d/tmp.conf"
+    # Debian 13 mounts a tmpfs on it, over the checkout's bind.
+    ln -sfn /dev/null "$work/root/etc/systemd/system/tmp.mount"
     # A network of its own: a test may listen on its loopback.
     ip link set lo up
     # pivot_root rather than chroot: the kernel lets nobody in a chroot make
