@@ -21,7 +21,7 @@ source_dir=$(cd "$2" && pwd)
 out=$3
 shift 3
 
-mirror=http://deb.debian.org/debian
+source "$(dirname "${BASH_SOURCE[0]}")/debian_base.sh"
 cache=${TALLIX_BUILDD_CACHE:-/var/cache/tallix-build}
 release=bookworm
 lintian=no
@@ -39,15 +39,6 @@ for pair in "$@"; do
 done
 base=$cache/$release-buildd.tar
 archives=$cache/archives-$release
-sources=("deb $mirror $release main")
-options=(--aptopt='Acquire::Retries "3"')
-if [ "$release" != unstable ]; then
-    sources+=("deb $mirror $release-updates main" "deb $mirror-security $release-security main")
-else
-    # Unstable's Release file is valid for a week only, and a mirror may lag
-    # behind it by more: what matters here is what it builds with.
-    options+=(--aptopt='Acquire::Check-Valid-Until "false"')
-fi
 
 if [ "$(id -u)" -ne 0 ]; then
     echo "buildd: needs root, for the chroot"
@@ -55,13 +46,8 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 
 mkdir -p "$cache" "$archives/partial" "$out"
-if [ -z "$(find "$base" -mmin -1440 2>/dev/null)" ]; then
-    echo "buildd: a fresh $release buildd chroot"
-    mmdebstrap --quiet --variant=buildd "${options[@]}" \
-        --customize-hook='chroot "$1" useradd --create-home --shell /bin/sh builder' \
-        "$release" "$cache/new-$release.tar" "${sources[@]}"
-    mv "$cache/new-$release.tar" "$base"
-fi
+debian_base "$base" "$release" --variant=buildd \
+    --customize-hook='chroot "$1" useradd --create-home --shell /bin/sh builder'
 if [ ! -d "$root/usr" ]; then
     mkdir -p "$root"
     tar -C "$root" -xf "$base"

@@ -9,7 +9,7 @@ set -euo pipefail
 release=$1
 packages=$2
 root=$3
-mirror=http://deb.debian.org/debian
+source "$(dirname "${BASH_SOURCE[0]}")/debian_base.sh"
 cache=${TALLIX_RELEASE_CACHE:-/var/cache/tallix-release}
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -29,15 +29,9 @@ tools=(systemd dbus libpam-systemd libpam-runtime pamtester python3 procps iprou
 include=$( (needed; printf '%s\n' "${tools[@]}") | sort -u | paste -sd,)
 tar=$cache/$release-$(sha256sum <<<"$include" | cut -c1-16).tar
 
-mkdir -p "$cache"
-if [ -z "$(find "$tar" -mmin -1440 2>/dev/null)" ]; then
-    echo "release_root: a fresh $release root"
-    find "$cache" -name "$release-*.tar" -delete
-    mmdebstrap --quiet --variant=minbase --aptopt='Acquire::Retries "3"' --include="$include" \
-        "$release" "$cache/new.tar" "deb $mirror $release main" "deb $mirror $release-updates main" \
-        "deb $mirror-security $release-security main"
-    mv "$cache/new.tar" "$tar"
-fi
+# Only the newest root of a release is kept.
+[ -e "$tar" ] || find "$cache" -name "$release-*.tar" -delete 2>/dev/null || true
+debian_base "$tar" "$release" --variant=minbase --include="$include"
 rm -rf "$root"
 mkdir -p "$root"
 tar -C "$root" -xf "$tar"

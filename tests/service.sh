@@ -48,10 +48,6 @@ journal_field() {    # the FIELD of the newest entry with MESSAGE_ID and USER
 }
 # A raw client of the socket, as any program of a user can be.
 client() { as "$1" python3 "$tests/socket_client.py" "$socket" "${@:2}"; }
-# A console login of USER through PAM, outside any session, as login opens it.
-console_login() {
-    systemd-run --quiet --wait --pipe pamtester -I "tty=/dev/${2:-tty5}" login "$1" open_session close_session >/dev/null
-}
 # Waits up to 10 s for COMMAND to succeed.
 await() { for _ in $(seq 100); do "$@" && return 0; sleep 0.1; done; "$@"; }
 # What the PAM step said of logins it could not record, since the mark.

@@ -10,16 +10,11 @@ source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 require_throwaway_root upgrade
 log=/var/lib/tallix/Date.txt
 records() { grep -c '' "$log"; }
-# A console login as logind registers one, from outside any session.
-console_login() {
-    systemd-run --quiet --wait --pipe --service-type=exec \
-        pamtester -I tty=/dev/tty1 login tallix-upgrader open_session close_session >/dev/null
-}
 
 id tallix-upgrader >/dev/null 2>&1 || useradd --create-home --shell /bin/bash tallix-upgrader
 dpkg -i "$2"/tallix_1.2.0_*.deb >/tmp/dpkg.log 2>&1 || { cat /tmp/dpkg.log; give_up "installing 1.2.0"; }
 before=$(records)
-console_login
+console_login tallix-upgrader
 [ "$(records)" -eq $((before + 1)) ] || give_up "1.2.0 did not record a console login"
 earlier=$(systemctl show -P MainPID tallix-record.service)
 [ "$earlier" -gt 0 ] || give_up "1.2.0's service is not running"
@@ -31,7 +26,7 @@ for socket in tallix-record.socket tallix-login.socket tallix-mend.socket; do
     systemctl is-active --quiet "$socket" || fail "$socket is not listening after the upgrade"
 done
 before=$(records)
-console_login
+console_login tallix-upgrader
 [ "$(records)" -eq $((before + 1)) ] || fail "after the upgrade a console login added $(($(records) - before)) records"
 [ "$(readlink "/proc/$(systemctl show -P MainPID tallix-record.service)/exe")" = /usr/lib/tallix/tallix-record ] ||
     fail "the service that recorded is not the installed program"
