@@ -22,11 +22,11 @@ require_throwaway_root() {
     fi
 }
 
-# Runs COMMAND every fifth of a second until it succeeds, for at most SECONDS.
 # A console login of USER (on TTY, tty5 unless given) through PAM, outside any session, as login opens it.
 console_login() {
     systemd-run --quiet --wait --pipe pamtester -I "tty=/dev/${2:-tty5}" login "$1" open_session close_session >/dev/null
 }
+# Runs COMMAND every fifth of a second until it succeeds, for at most SECONDS.
 within() {
     local end=$((SECONDS + $1))
     shift

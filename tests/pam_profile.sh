@@ -2,7 +2,7 @@
 # Opens PAM sessions through the package's pam-auth-update profile, as root
 # in the booted throwaway system (see booted_system.sh), with pamtester on
 # the stacks that login, sshd and the display managers ship, and with real
-# logind sessions from login -f. Checks that every interactive login counts
+# logind sessions from pam_login.py. Checks that every interactive login counts
 # once, whatever runs in the session; that greeters, system accounts, su,
 # runuser, cron and systemd --user never count; that the first logger of a
 # recorded session adds nothing and the next does; and that no failure of
@@ -21,8 +21,6 @@ records() { grep -c '' "$log"; }
 warnings() { journalctl -q --since "@$mark" -t tallix -p warning TALLIX_USER=tallix-user; }
 
 useradd --create-home --shell /bin/bash tallix-user
-# Its login shells run what login_running gives them, from its profile.
-echo '[ -r /tmp/tallix-session ] && . /tmp/tallix-session' >>~tallix-user/.profile
 # login's own stack shows the message of the day and the last login;
 # nothing else may speak.
 chmod -x /etc/update-motd.d/*
@@ -57,18 +55,14 @@ session() {
         fail "a $service session of $user on $tty added $(($(records) - before)) records, not $added"
 }
 
-# Logs tallix-user in with login -f on a pty, a real logind session of the
+# Logs tallix-user in through login's stack, a real logind session of the
 # type $session_type (tty unless set), and runs COMMANDS there; prints the
 # log's record count before them and after each.
 login_running() {
     local count="echo COUNT=\$(grep -c '' $log)" commands="" command
     for command in "$@"; do commands+="$command; $count; "; done
-    # From the profile, not the terminal: login may drop what waits there
-    # (util-linux's does), and its own HOME, not root's.
-    printf '%s\n' "$count; ${commands}exit" >/tmp/tallix-session
-    chmod 0644 /tmp/tallix-session
-    env -u HOME XDG_SESSION_TYPE="${session_type:-tty}" timeout 60 script -qec 'login -p -f tallix-user' /dev/null </dev/null |
-        sed -n 's/.*COUNT=\([0-9][0-9]*\).*/\1/p' | tr '\n' ' '
+    XDG_SESSION_TYPE="${session_type:-tty}" timeout 60 python3 "$tests/pam_login.py" tallix-user pts/9 \
+        bash -c "$count; $commands" </dev/null 2>&1 | sed -n 's/^COUNT=\([0-9][0-9]*\)$/\1/p' | tr '\n' ' '
 }
 desktop_logger="systemd-run --user --wait --quiet $logger"
 

@@ -40,9 +40,10 @@ sessions=()
 open_session() {
     local user=$1 vt=${2-$((next_vt++))} id
     [ -n "$(front_vt)" ] || vt=""
-    # Its standard input stays open, and nothing holds the test's output.
-    (exec -a unlock-wake-session-input sleep 900 2>/dev/null) | env XDG_SEAT=seat0 ${vt:+XDG_VTNR=$vt} XDG_SESSION_TYPE=x11 XDG_SESSION_CLASS=${class:-user} \
-        setsid script -qec "login -p -f $user" /dev/null >/dev/null 2>&1 &
+    # Nothing holds the test's output.
+    env XDG_SEAT=seat0 ${vt:+XDG_VTNR=$vt} XDG_SESSION_TYPE=x11 XDG_SESSION_CLASS=${class:-user} \
+        setsid python3 "$tests/pam_login.py" "$user" "pts/${vt:-0}" bash -c 'exec -a unlock-wake-session-input sleep 900' \
+        </dev/null >/dev/null 2>&1 &
     for _ in $(seq 100); do
         # Not the session of the user's service manager (systemd 256 and later).
         id=$(loginctl list-sessions --no-legend |
