@@ -30,7 +30,8 @@ cp "$tallix" "$work/app/" || give_up "cannot copy $tallix"
 log=$work/app/Date.txt
 printf '#2002-02-02 17:41:51#\r\n#2002-02-03#\r\n' >"$log"
 cp "$log" "$work/before"
-today=$(date +%F)
+# The record is in the system's zone, whatever the caller's TZ says.
+today=$(env -u TZ date +%F)
 
 "$work/app/tallix" 2>"$work/stderr" &
 logger=$!
@@ -58,7 +59,7 @@ old_size=$(stat -c %s "$work/before")
 head -c "$old_size" "$log" | cmp -s - "$work/before" || give_up "earlier records changed"
 added=$(tail -c +"$((old_size + 1))" "$log"; printf x)
 added=${added%x}
-record_form="^#($today|$(date +%F))( [0-2][0-9]:[0-5][0-9]:[0-5][0-9])?#"$'\r\n''$'
+record_form="^#($today|$(env -u TZ date +%F))( [0-2][0-9]:[0-5][0-9]:[0-5][0-9])?#"$'\r\n''$'
 [[ $added =~ $record_form ]] || give_up "added text is not one record of today: $(printf %q "$added")"
 echo "recorded ${added%$'\r\n'}; screenshot in $shots/logger.png"
 finish e2e_logger
