@@ -31,9 +31,11 @@ void recorded(const Access &access, std::string_view record)
 
 namespace {
 
-void notRecorded(const Access &access, std::string_view reason, int priority, std::string_view what = "non registrato")
+void notRecorded(const Access &access, std::string_view reason, int priority,
+                 std::string_view what = "non registrato")
 {
-    const std::string message = "Accesso di " + who(access) + " " + std::string(what) + ": " + std::string(reason);
+    const std::string message =
+        "Accesso di " + who(access) + " " + std::string(what) + ": " + std::string(reason);
     sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
                     priority, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s",
                     access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",

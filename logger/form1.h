@@ -16,8 +16,8 @@ class TextBox;
 namespace Logger {
 
 // The title card. Showing it records one access, through the service or in
-// the log beside the logger ('path' is the one or the other); it closes by itself 1100 ms after it was created, or as soon as a
-// longer update returns.
+// the log beside the logger ('path' is the one or the other); it closes by itself 1100 ms after it was
+// created, or as soon as a longer update returns.
 class Form1 : public QWidget
 {
     Q_OBJECT

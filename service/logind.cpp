@@ -1,6 +1,6 @@
 #include "service/logind.h"
-#include "log/people.h"
 #include "log/journal.h"
+#include "log/people.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -118,8 +118,7 @@ std::string errorText(int error)
 
 } // namespace
 
-Logind::Logind(Returns::Counted counted)
-    : m_returns(counted)
+Logind::Logind(Returns::Counted counted) : m_returns(counted)
 {
     connect(Clock::now());
 }
@@ -182,10 +181,10 @@ void Logind::lose(Clock::time_point now, int error)
     m_owner.clear();
     m_retry = now + RetryDelay;
     if (!m_lost)
-        Journal::note("Sblocchi dello schermo e risvegli non sono contati come accessi: il bus di sistema non è "
-                      "raggiungibile ("
-                          + errorText(error) + "); gli altri accessi sono registrati",
-                      LOG_WARNING);
+        Journal::note(
+            "Sblocchi dello schermo e risvegli non sono contati come accessi: il bus di sistema non è raggiungibile ("
+                + errorText(error) + "); gli altri accessi sono registrati",
+            LOG_WARNING);
     m_lost = true;
 }
 
@@ -218,8 +217,9 @@ int Logind::onOwner(sd_bus_message *reply, void *self, sd_bus_error *)
     // the connection and drops it, try after try, is still lost. NoReply is
     // sd-bus's own word for a connection that ended or a call that timed out.
     if (logind->m_lost && !sd_bus_message_is_method_error(reply, SD_BUS_ERROR_NO_REPLY)) {
-        Journal::note("Il bus di sistema è di nuovo raggiungibile: sblocchi e risvegli sono contati come accessi",
-                      LOG_NOTICE);
+        Journal::note(
+            "Il bus di sistema è di nuovo raggiungibile: sblocchi e risvegli sono contati come accessi",
+            LOG_NOTICE);
         logind->m_lost = false;
     }
     const char *owner = nullptr;

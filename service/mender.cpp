@@ -26,8 +26,8 @@ bool Mender::mend() const
     std::string said;
     const auto deadline = std::chrono::steady_clock::now() + Patience;
     while (connected) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
         pollfd watched{fd, POLLIN, 0};
         const int ready = left.count() > 0 ? ::poll(&watched, 1, int(left.count())) : 0;
         if (ready < 0 && errno == EINTR)

@@ -12,8 +12,7 @@ namespace {
 
 constexpr std::size_t MaxAccountsKnown = 4096;
 
-template<typename Number>
-std::optional<Number> number(std::string_view text)
+template<typename Number> std::optional<Number> number(std::string_view text)
 {
     Number value{};
     const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
@@ -76,10 +75,10 @@ uid_t Owners::of(uid_t uid)
 
 void Owners::reload()
 {
-    struct stat status {};
+    struct stat status = {};
     const bool exists = ::stat(m_file.c_str(), &status) == 0;
-    const Seen seen{exists, status.st_dev, status.st_ino, status.st_size, status.st_mtim.tv_sec,
-                    status.st_mtim.tv_nsec};
+    const Seen seen{exists,         status.st_dev,         status.st_ino,
+                    status.st_size, status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
     if (m_seen == seen)
         return;
     m_seen = seen;

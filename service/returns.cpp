@@ -1,9 +1,6 @@
 #include "service/returns.h"
 
-Returns::Returns(Counted counted)
-    : m_counted(counted)
-{
-}
+Returns::Returns(Counted counted) : m_counted(counted) { }
 
 void Returns::locked(const std::string &session)
 {

@@ -80,7 +80,8 @@ std::size_t listedBytes(int fd, std::size_t bytes)
 // Why a person's access over the share is refused, whichever way it came.
 std::string tooManyAccesses()
 {
-    return "più di " + std::to_string(Protocol::MaxAccessesPerMinute) + " accessi in un minuto dallo stesso utente";
+    return "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
+        + " accessi in un minuto dallo stesso utente";
 }
 
 } // namespace
@@ -257,9 +258,9 @@ bool Server::acceptWaiting(Door &door)
         // every user's slice, the owner of its uid, which may be another
         // account's subordinate.
         uid_t sliceOwner = 0;
-        connection.person = door.login ? peer.uid
+        connection.person = door.login                    ? peer.uid
             : sd_peer_get_owner_uid(fd, &sliceOwner) >= 0 ? sliceOwner
-                                                           : m_owners.of(peer.uid);
+                                                          : m_owners.of(peer.uid);
         std::optional<Admission::Refusal> refusal;
         if (!door.login)
             refusal = m_admission.open(connection.person);
@@ -460,8 +461,9 @@ bool Server::mendPlace(const Journal::Access &access)
     for (const std::string &problem : problems)
         found += (found.empty() ? "" : "; ") + problem;
     const bool mended = m_mend();
-    Journal::warning(access, "Il posto del registro " + m_logPath + " non era in ordine (" + found + "): "
-                         + (mended ? "rimesso in ordine" : "impossibile rimetterlo in ordine"));
+    Journal::warning(access,
+                     "Il posto del registro " + m_logPath + " non era in ordine (" + found
+                         + "): " + (mended ? "rimesso in ordine" : "impossibile rimetterlo in ordine"));
     return mended;
 }
 

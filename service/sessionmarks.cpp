@@ -40,7 +40,8 @@ std::optional<Mark> readMark(const std::string &path)
 {
     std::unique_ptr<FILE, int (*)(FILE *)> file(std::fopen(path.c_str(), "re"), &std::fclose);
     Mark mark;
-    if (!file || std::fscanf(file.get(), "%lu %llu %lld %d", &mark.uid, &mark.offset, &mark.at, &mark.claimed) < 3)
+    if (!file
+        || std::fscanf(file.get(), "%lu %llu %lld %d", &mark.uid, &mark.offset, &mark.at, &mark.claimed) < 3)
         return std::nullopt;
     return mark;
 }
@@ -91,8 +92,8 @@ void SessionMarks::write(const std::string &session, uid_t uid, std::size_t reco
         return;
     const std::string path = m_folder + '/' + session;
     const std::string temporary = path + ".new";
-    const std::string text = std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' ' + std::to_string(at)
-        + ' ' + (claimed ? '1' : '0') + '\n';
+    const std::string text = std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' '
+        + std::to_string(at) + ' ' + (claimed ? '1' : '0') + '\n';
     const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
     bool written = fd >= 0 && Io::writeAll(fd, text);
     if (fd >= 0 && ::close(fd) != 0)

@@ -83,7 +83,8 @@ void tst_LogCheck::findsTheFirstDamagedLineWhereverItIs_data()
     QTest::newRow("a bad line past the first piece")
         << pieces + "junk\r\n" + record << junkAt(piecesLines + 1) << junkAt(piecesLines + 3);
     QTest::newRow("only the first of two bad lines")
-        << record + "one\r\n" + pieces + "two\r\n" << QStringLiteral("riga 2: «one»") << junkAt(piecesLines + 4);
+        << record + "one\r\n" + pieces + "two\r\n"
+        << QStringLiteral("riga 2: «one»") << junkAt(piecesLines + 4);
     const QByteArray longLine(int(LogCheck::Piece) + 5, 'x');
     QTest::newRow("a line longer than a piece")
         << record + longLine + "\r\n" + record << QStringLiteral("riga 2: «xxxxxxxx") << junkAt(4);

@@ -106,7 +106,8 @@ void tst_LoggerProgram::reportsUnusableLog()
     const Run run = runProgram(program);
     QVERIFY2(run.errors.contains(QFile::encodeName(logPath)), run.errors.constData());
     for (const char c : run.errors)
-        QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20, run.errors.toPercentEncoding().constData());
+        QVERIFY2(c == '\n' || static_cast<unsigned char>(c) >= 0x20,
+                 run.errors.toPercentEncoding().constData());
     if (log.isNull()) {
         QCOMPARE(run.exitCode, 1);
         QVERIFY(!QFileInfo::exists(logPath));

@@ -180,8 +180,9 @@ void tst_LogUpdate::serviceKeepsRoomForTheNextRecords()
 {
     const auto allocated = [this] {
         struct stat status;
-        return ::stat(QFile::encodeName(m_path).constData(), &status) == 0 ? std::size_t(status.st_blocks) * 512
-                                                                           : 0;
+        return ::stat(QFile::encodeName(m_path).constData(), &status) == 0
+            ? std::size_t(status.st_blocks) * 512
+            : 0;
     };
     const int probe = ::open(QFile::encodeName(m_dir->filePath(QStringLiteral("probe"))).constData(),
                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);

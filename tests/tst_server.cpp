@@ -155,8 +155,7 @@ std::string tst_Server::replyTo(int client)
 
 off_t tst_Server::logSize() const
 {
-    struct stat status
-    { };
+    struct stat status = {};
     ::stat(m_log.c_str(), &status);
     return status.st_size;
 }
@@ -258,7 +257,8 @@ void tst_Server::aLoginAskedAgainIsRecordedOnce()
 void tst_Server::aMarkLeavesTheNoteOfAnAccessAlone()
 {
     const std::string marks = m_dir->filePath(QStringLiteral("marks")).toStdString();
-    InFlight(marks + "/in-flight").note({0, "#2026-12-10 08:00:00#", true, {::getuid(), "someone", "ssh", "", "c4"}});
+    InFlight(marks + "/in-flight")
+        .note({0, "#2026-12-10 08:00:00#", true, {::getuid(), "someone", "ssh", "", "c4"}});
     ::close(::open((marks + "/c3.new").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
     SessionMarks(marks, stillOpen).mark("c5", ::getuid(), 0);
     QVERIFY(InFlight(marks + "/in-flight").left());
@@ -339,22 +339,33 @@ void tst_Server::whatIsWrongWithThePlace_data()
     QTest::addColumn<QString>("change");
     QTest::addColumn<QString>("found");
 
-    QTest::newRow("as it should be") << "" << "";
-    QTest::newRow("the log replaced by root's copy") << "log owner 0" << "il registro appartiene all'utente 0";
-    QTest::newRow("the log made private") << "log mode 600" << "il registro ha i permessi 600";
-    QTest::newRow("the log gone") << "log gone" << "il registro non c'è";
-    QTest::newRow("the log a link") << "log link" << "il registro non è un file regolare";
-    QTest::newRow("the lock gone") << "lock gone" << "il file di blocco non c'è";
-    QTest::newRow("the lock opened to all") << "lock mode 644" << "il file di blocco ha i permessi 644";
-    QTest::newRow("the folder gone, and all in it") << "folder gone" << "la cartella del registro non c'è";
-    QTest::newRow("the folder root's") << "folder owner 0" << "la cartella del registro appartiene all'utente 0";
+    // clang-format off: one row a line, as a table reads
+    QTest::newRow("as it should be") << ""
+                                     << "";
+    QTest::newRow("the log replaced by root's copy") << "log owner 0"
+                                                     << "il registro appartiene all'utente 0";
+    QTest::newRow("the log made private") << "log mode 600"
+                                          << "il registro ha i permessi 600";
+    QTest::newRow("the log gone") << "log gone"
+                                  << "il registro non c'è";
+    QTest::newRow("the log a link") << "log link"
+                                    << "il registro non è un file regolare";
+    QTest::newRow("the lock gone") << "lock gone"
+                                   << "il file di blocco non c'è";
+    QTest::newRow("the lock opened to all") << "lock mode 644"
+                                            << "il file di blocco ha i permessi 644";
+    QTest::newRow("the folder gone, and all in it") << "folder gone"
+                                                    << "la cartella del registro non c'è";
+    QTest::newRow("the folder root's") << "folder owner 0"
+                                       << "la cartella del registro appartiene all'utente 0";
+    // clang-format on
 }
 
 void tst_Server::whatIsWrongWithThePlace()
 {
     QFETCH(QString, change);
     QFETCH(QString, found);
-    struct stat folder{}, log{}, lock{};
+    struct stat folder = {}, log = {}, lock = {};
     folder.st_mode = S_IFDIR | Layout::FolderMode;
     log.st_mode = S_IFREG | Layout::LogMode;
     lock.st_mode = S_IFREG | Layout::LockMode;
