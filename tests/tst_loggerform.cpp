@@ -100,7 +100,8 @@ void tst_LoggerForm::oneAccessPerStartHoweverOftenShownOrActivated()
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     for (int i = 0; i < 3; ++i) {
-        QApplication::sendEvent(&form, new QEvent(QEvent::WindowActivate));
+        QEvent activate(QEvent::WindowActivate);
+        QApplication::sendEvent(&form, &activate);
         form.hide();
         form.show();
         QCoreApplication::processEvents();

@@ -31,6 +31,14 @@ void LogShortcut::setFilePath(const QString &path)
     setAccessibleDescription(QStringLiteral("Apre il registro degli accessi %1").arg(path));
 }
 
+// An opener still running when the window closes is destroyed with it, and
+// says it finished: by then there is no shortcut left to tell.
+LogShortcut::~LogShortcut()
+{
+    for (QProcess *opener : findChildren<QProcess *>(Qt::FindDirectChildrenOnly))
+        opener->disconnect(this);
+}
+
 // The desktop's opener is run and watched here: QDesktopServices reports
 // success as soon as xdg-open starts, so a desktop that cannot open text
 // would fail in silence. Sandboxed, only the portal can open it.

@@ -13,6 +13,7 @@ class LogShortcut : public QAbstractButton
 
 public:
     explicit LogShortcut(QWidget *parent = nullptr);
+    ~LogShortcut() override;
 
     void setFilePath(const QString &path);
 
