@@ -1,7 +1,7 @@
 #pragma once
 
 // How a client asks the recording service for one access, and what it hears
-// back. The README's section for administrators says the same.
+// back. tallix-record(8) tells administrators the same.
 //
 // The client connects to SocketPath, or PAM's step to LoginSocketPath, which
 // only root can open (AF_UNIX, SOCK_STREAM), and sends one request line of

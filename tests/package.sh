@@ -78,7 +78,8 @@ for file in /usr/lib/tallix/tallix-record /usr/lib/tallix/pam-session /usr/lib/s
             /usr/lib/systemd/catalog/tallix.catalog /systemd/system/tallix-record.service \
             /systemd/system/tallix-record.socket /usr/share/doc/tallix-record/copyright \
             /usr/share/doc/tallix-record/README.md.gz /usr/share/doc/tallix-record/changelog.gz \
-            /usr/share/doc/tallix-record/NEWS.Debian.gz; do
+            /usr/share/doc/tallix-record/NEWS.Debian.gz /usr/share/man/man8/tallix-record.8.gz \
+            /usr/share/man/it/man8/tallix-record.8.gz; do
     lacks record "$file" && fail "tallix-record lacks $file"
 done
 for file in /usr/lib/tallix/tallix /usr/bin/tallix-vistrel /etc/xdg/autostart/io.github.tallix.Tallix.desktop \
@@ -123,7 +124,7 @@ for entry in "$autostart" "$unpacked/usr/share/applications/io.github.tallix.Vis
 done
 check "AppStream metadata valid" appstreamcli validate --no-net \
     "$unpacked/usr/share/metainfo/io.github.tallix.Vistrel.metainfo.xml"
-for page in man1/tallix-vistrel.1.gz it/man1/tallix-vistrel.1.gz; do
+for page in man1/tallix-vistrel.1.gz it/man1/tallix-vistrel.1.gz man8/tallix-record.8.gz it/man8/tallix-record.8.gz; do
     warnings=$(LC_ALL=C.UTF-8 man --warnings -l "$unpacked/usr/share/man/$page" 2>&1 >/dev/null)
     [ -z "$warnings" ] || fail "$page: $warnings"
 done
