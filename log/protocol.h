@@ -39,6 +39,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -88,6 +89,21 @@ inline std::string loginSource(std::string_view service)
         return "ssh";
     return "graphical " + std::string(service);
 }
+
+// A reply as the client reads it: "ok" with the records' bytes, the bytes
+// left out and the notice, or "error" and its message.
+struct Reply
+{
+    bool recorded = false;
+    std::size_t bytes = 0;
+    std::size_t omitted = 0;
+    std::string_view text;
+};
+// The line the service sends.
+std::string replyLine(std::string_view status, std::size_t bytes, std::size_t omitted, std::string_view text);
+// Nothing where 'reply' is not one whole reply; an error's line may have
+// more after it, which is not read.
+std::optional<Reply> parseReply(std::string_view reply);
 
 // The journal's MESSAGE_IDs: an access recorded, and one that was not.
 inline constexpr char RecordedMessageId[] = "f91763fc1afb493ca8572020c6efd366";

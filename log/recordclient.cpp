@@ -38,15 +38,6 @@ bool waitFor(int fd, short events, Clock::time_point deadline)
     }
 }
 
-bool readNumber(std::string_view &text, std::size_t &number)
-{
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc() || end == text.data() || end == text.data() + text.size() || *end != ' ')
-        return false;
-    text.remove_prefix(std::size_t(end - text.data()) + 1);
-    return true;
-}
-
 } // namespace
 
 RecordClient::RecordClient(std::string socketPath, std::string logPath)
@@ -152,30 +143,20 @@ bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point dea
 
 bool RecordClient::takeReply(const std::string &reply)
 {
-    const std::size_t end = reply.find('\n');
     const auto malformed = [this] {
         return fail("Risposta non valida dal servizio di registrazione degli accessi; "
                         + std::string(MaybeNotRecorded),
                     Outcome::Unknown);
     };
-    if (end == std::string::npos || end > Protocol::MaxHeader)
+    const std::optional<Protocol::Reply> parsed = Protocol::parseReply(reply);
+    if (!parsed)
         return malformed();
-    std::string_view header(reply.data(), end);
-    const std::size_t space = header.find(' ');
-    if (space == std::string_view::npos)
-        return malformed();
-    const std::string_view status = header.substr(0, space);
-    header.remove_prefix(space + 1);
-    std::size_t bytes = 0;
-    if (!readNumber(header, bytes) || !readNumber(header, m_omitted))
-        return malformed();
-    if (status == Protocol::Error)
-        return fail(std::string(header), Outcome::Refused);
-    if (status != Protocol::Ok || reply.size() != end + 1)
-        return malformed();
-    m_notice = header;
+    m_omitted = parsed->omitted;
+    if (!parsed->recorded)
+        return fail(std::string(parsed->text), Outcome::Refused);
+    m_notice = parsed->text;
     m_outcome = Outcome::Recorded;
-    return bytes == 0 || mapRecords(bytes) || malformed();
+    return parsed->bytes == 0 || mapRecords(parsed->bytes) || malformed();
 }
 
 // The access is recorded: a log it cannot read loses only the listing.

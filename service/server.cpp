@@ -57,12 +57,6 @@ bool hasAccount(uid_t uid)
     return ::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found;
 }
 
-std::string header(std::string_view status, std::size_t bytes, std::size_t omitted, std::string_view text)
-{
-    return std::string(status) + ' ' + std::to_string(bytes) + ' ' + std::to_string(omitted) + ' '
-        + std::string(text) + '\n';
-}
-
 // The bytes of whole records a listing takes of the first 'bytes' of the log.
 std::size_t listedBytes(int fd, std::size_t bytes)
 {
@@ -270,7 +264,8 @@ bool Server::acceptWaiting(Door &door)
             const std::string reason = *refusal == Admission::Refusal::Full
                 ? "il servizio ha troppe connessioni aperte"
                 : "troppe connessioni aperte insieme dallo stesso utente";
-            const std::string said = header(Protocol::Error, 0, 0, "Accesso non registrato: " + reason);
+            const std::string said =
+                Protocol::replyLine(Protocol::Error, 0, 0, "Accesso non registrato: " + reason);
             [[maybe_unused]] const ssize_t sent =
                 ::send(fd, said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::close(fd);
@@ -519,12 +514,12 @@ void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_
         if (log >= 0)
             ::close(log);
     }
-    respond(connection, header(Protocol::Ok, listed, bytes - listed, said));
+    respond(connection, Protocol::replyLine(Protocol::Ok, listed, bytes - listed, said));
 }
 
 void Server::reply(Connection &connection, std::string_view status, std::string_view text)
 {
-    respond(connection, header(status, 0, 0, text));
+    respond(connection, Protocol::replyLine(status, 0, 0, text));
 }
 
 void Server::respond(Connection &connection, std::string headerLine)

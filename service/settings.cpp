@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
+#include <sstream>
 
 namespace {
 
@@ -36,15 +37,24 @@ std::optional<bool> yesOrNo(std::string value)
 
 Settings Settings::read(const std::string &path)
 {
-    Settings settings;
-    std::ifstream file(path);
+    std::ifstream file(path, std::ios::binary);
     if (!file) {
+        Settings settings;
         if (errno != ENOENT)
             settings.problems.push_back(path + ": " + std::strerror(errno));
         return settings;
     }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return parse(text.str(), path);
+}
+
+Settings Settings::parse(std::string_view text, const std::string &name)
+{
+    Settings settings;
+    std::istringstream lines{std::string(text)};
     std::string line;
-    for (int number = 1; std::getline(file, line); ++number) {
+    for (int number = 1; std::getline(lines, line); ++number) {
         line = trimmed(line);
         if (line.empty() || line[0] == '#' || line[0] == ';')
             continue;
@@ -58,7 +68,7 @@ Settings Settings::read(const std::string &path)
         if (setting && value)
             *setting = *value;
         else
-            settings.problems.push_back(path + ":" + std::to_string(number) + ": riga ignorata: " + line);
+            settings.problems.push_back(name + ":" + std::to_string(number) + ": riga ignorata: " + line);
     }
     return settings;
 }

@@ -3,6 +3,7 @@
 #include "service/returns.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The administrator's choices, from the service's configuration file:
@@ -15,4 +16,6 @@ struct Settings
     std::vector<std::string> problems;
 
     static Settings read(const std::string &path);
+    // The same of a file's text; 'name' names it in the problems.
+    static Settings parse(std::string_view text, const std::string &name);
 };
