@@ -9,6 +9,23 @@
 
 namespace Io {
 
+bool Fd::reset(int fd)
+{
+    const int held = std::exchange(m_fd, fd);
+    return held < 0 || ::close(held) == 0;
+}
+
+std::vector<std::string> takeStrings(char **list, int count)
+{
+    std::vector<std::string> taken;
+    for (int i = 0; list && i < count; ++i)
+        taken.emplace_back(list[i]);
+    for (int i = 0; list && i < count; ++i)
+        std::free(list[i]);
+    std::free(list);
+    return taken;
+}
+
 void occupyClosedStandardStreams()
 {
     // Each open takes the lowest free number, where it stays.
@@ -16,8 +33,7 @@ void occupyClosedStandardStreams()
     do
         fd = ::open("/dev/null", O_RDWR);
     while (fd >= 0 && fd <= STDERR_FILENO);
-    if (fd >= 0)
-        ::close(fd);
+    Fd spare(fd);
 }
 
 void prefault(void *data, std::size_t size)

@@ -1,4 +1,5 @@
 #include "log/lockers.h"
+#include "log/io.h"
 #include "log/people.h"
 
 #include <algorithm>
@@ -66,43 +67,31 @@ std::optional<Session> sessionFacts(const std::string &id)
     if (id.empty())
         return std::nullopt;
     Session found;
-    char *sessionClass = nullptr;
-    char *type = nullptr;
+    Io::CString sessionClass, type, seat;
     const bool known = sd_session_get_uid(id.c_str(), &found.uid) >= 0
-        && sd_session_get_class(id.c_str(), &sessionClass) >= 0
-        && sd_session_get_type(id.c_str(), &type) >= 0;
-    if (sessionClass)
-        found.sessionClass = sessionClass;
-    if (type)
-        found.type = type;
-    std::free(sessionClass);
-    std::free(type);
+        && sd_session_get_class(id.c_str(), Io::out(sessionClass)) >= 0
+        && sd_session_get_type(id.c_str(), Io::out(type)) >= 0;
     if (!known)
         return std::nullopt;
-    char *seat = nullptr;
-    found.seated = sd_session_get_seat(id.c_str(), &seat) >= 0;
-    std::free(seat);
+    found.sessionClass = sessionClass.get();
+    found.type = type.get();
+    found.seated = sd_session_get_seat(id.c_str(), Io::out(seat)) >= 0;
     found.active = sd_session_is_active(id.c_str()) > 0;
     return found;
 }
 
 std::string callerSession(pid_t pid, uid_t uid)
 {
-    char *id = nullptr;
-    if (sd_pid_get_session(pid, &id) < 0) {
-        // A unit of a user's service manager runs as that user: a process
-        // of 'uid' there is in its own manager. (Its slice is not always
-        // the user's own: systemd-run --user puts it in app.slice.)
-        char *unit = nullptr;
-        const bool managed = sd_pid_get_user_unit(pid, &unit) >= 0;
-        std::free(unit);
-        id = nullptr;
-        if (!managed || sd_uid_get_display(uid, &id) < 0)
-            return {};
-    }
-    std::string session = id;
-    std::free(id);
-    return session;
+    Io::CString id;
+    if (sd_pid_get_session(pid, Io::out(id)) >= 0)
+        return id.get();
+    // A unit of a user's service manager runs as that user: a process of
+    // 'uid' there is in its own manager. (Its slice is not always the
+    // user's own: systemd-run --user puts it in app.slice.)
+    Io::CString unit;
+    if (sd_pid_get_user_unit(pid, Io::out(unit)) < 0 || sd_uid_get_display(uid, Io::out(id)) < 0)
+        return {};
+    return id.get();
 }
 
 } // namespace Lockers

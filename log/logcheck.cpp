@@ -35,11 +35,7 @@ std::uint64_t fingerprint(int fd, std::size_t offset)
 
 LogCheck::LogCheck(std::string path) : m_path(std::move(path)) { }
 
-LogCheck::~LogCheck()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-}
+LogCheck::~LogCheck() = default;
 
 std::string LogCheck::damage(const std::string &path, std::size_t line, std::string_view text)
 {
@@ -50,13 +46,10 @@ std::string LogCheck::damage(const std::string &path, std::size_t line, std::str
 void LogCheck::start()
 {
     m_toldThisSearch = false;
-    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    Io::Fd fd(::open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     struct stat opened;
-    if (fd < 0 || ::fstat(fd, &opened) != 0 || !S_ISREG(opened.st_mode)) {
-        if (fd >= 0)
-            ::close(fd);
+    if (!fd.valid() || ::fstat(fd.get(), &opened) != 0 || !S_ISREG(opened.st_mode))
         return;
-    }
     // Where this search, or the last one on this file, got to: kept here
     // while the service runs, on the file for the next start. Wherever the
     // file no longer holds what it ended on (cut, or rewritten in place),
@@ -67,20 +60,18 @@ void LogCheck::start()
         resume = {m_offset, m_lines, m_told, m_ended};
     } else {
         char kept[128] = {};
-        if (::fgetxattr(fd, Attribute, kept, sizeof kept - 1) <= 0
+        if (::fgetxattr(fd.get(), Attribute, kept, sizeof kept - 1) <= 0
             || std::sscanf(kept, "%zu %zu %zu %" SCNx64, &resume.offset, &resume.lines, &resume.told,
                            &resume.ended)
                 != 4)
             resume = {};
     }
-    if (resume.offset > std::size_t(opened.st_size) || fingerprint(fd, resume.offset) != resume.ended) {
+    if (resume.offset > std::size_t(opened.st_size) || fingerprint(fd.get(), resume.offset) != resume.ended) {
         resume = {};
-        resume.ended = fingerprint(fd, 0);
+        resume.ended = fingerprint(fd.get(), 0);
     }
     m_inLongLine = sameFile && m_inLongLine && resume.offset == m_offset;
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
+    m_fd = std::move(fd);
     m_device = opened.st_dev;
     m_inode = opened.st_ino;
     m_offset = resume.offset;
@@ -92,12 +83,12 @@ void LogCheck::start()
 
 std::optional<std::string> LogCheck::step()
 {
-    if (m_fd < 0)
+    if (!m_fd.valid())
         return std::nullopt;
     m_piece.resize(Piece);
     ssize_t got;
     do
-        got = ::pread(m_fd, m_piece.data(), Piece, off_t(m_offset));
+        got = ::pread(m_fd.get(), m_piece.data(), Piece, off_t(m_offset));
     while (got < 0 && errno == EINTR);
     if (got <= 0) {
         finish();
@@ -136,7 +127,7 @@ std::optional<std::string> LogCheck::step()
         m_lines += std::size_t(std::count(lines.begin(), lines.end(), '\n'));
         m_offset += lines.size();
     }
-    m_ended = fingerprint(m_fd, m_offset);
+    m_ended = fingerprint(m_fd.get(), m_offset);
     if (atEnd)
         finish();
     return std::exchange(m_found, std::nullopt);
@@ -144,15 +135,14 @@ std::optional<std::string> LogCheck::step()
 
 void LogCheck::finish()
 {
-    if (m_fd < 0)
+    if (!m_fd.valid())
         return;
     // Only the log's owner may set it; without it the next search starts
     // over.
     char kept[128];
     const int size =
         std::snprintf(kept, sizeof kept, "%zu %zu %zu %" PRIx64, m_offset, m_lines, m_told, m_ended);
-    ::fsetxattr(m_fd, Attribute, kept, std::size_t(size), 0);
-    ::close(m_fd);
-    m_fd = -1;
+    ::fsetxattr(m_fd.get(), Attribute, kept, std::size_t(size), 0);
+    m_fd.reset();
     m_piece = std::string();
 }

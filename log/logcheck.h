@@ -1,5 +1,7 @@
 #pragma once
 
+#include "log/io.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -30,7 +32,7 @@ public:
     // Due again: someone else changed the file the path names, or it is
     // another file now. A search under way on that same file goes on.
     void start();
-    bool pending() const { return m_fd >= 0; }
+    bool pending() const { return m_fd.valid(); }
     // Reads the next piece. The first damaged line not told before, once
     // the search has found it.
     std::optional<std::string> step();
@@ -50,7 +52,7 @@ private:
     void finish();
 
     std::string m_path;
-    int m_fd = -1;
+    Io::Fd m_fd;
     dev_t m_device = 0;
     ino_t m_inode = 0;
     std::size_t m_offset = 0; // the start of the next line to read

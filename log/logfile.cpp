@@ -32,11 +32,8 @@ LogFile::~LogFile()
 
 void LogFile::release()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    if (m_lockFd >= 0)
-        ::close(m_lockFd);
-    m_fd = m_lockFd = -1;
+    m_fd.reset();
+    m_lockFd.reset();
 }
 
 bool LogFile::fail(std::string_view what, int error, std::string_view consequence)
@@ -69,13 +66,13 @@ bool LogFile::open(std::chrono::milliseconds patience)
     // the service's lock stays its own, a log shared with others shares its
     // lock too. A lock opened for reading can be locked.
     struct stat logStatus;
-    if (::fstat(m_fd, &logStatus) != 0)
+    if (::fstat(m_fd.get(), &logStatus) != 0)
         return fail("Impossibile leggere il file", errno);
     const mode_t shared =
         (logStatus.st_mode & S_IWGRP ? S_IRGRP : 0) | (logStatus.st_mode & S_IWOTH ? S_IROTH : 0);
     const std::string lock = m_target + ".lock";
-    m_lockFd = ::open(lock.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (m_lockFd < 0) {
+    m_lockFd.reset(::open(lock.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!m_lockFd.valid()) {
         m_error = "Impossibile aprire il file di blocco " + Message::escaped(lock) + ": "
             + Message::systemError(errno);
         return false;
@@ -84,30 +81,30 @@ bool LogFile::open(std::chrono::milliseconds patience)
     // made narrower, before the log was shared or by an older version, is
     // mended. Should it fail, this writer still holds the lock.
     struct stat made;
-    if (::fstat(m_lockFd, &made) == 0 && made.st_uid == ::geteuid() && (made.st_mode & shared) != shared)
-        ::fchmod(m_lockFd, (made.st_mode & 07777) | shared);
+    if (::fstat(m_lockFd.get(), &made) == 0 && made.st_uid == ::geteuid()
+        && (made.st_mode & shared) != shared)
+        ::fchmod(m_lockFd.get(), (made.st_mode & 07777) | shared);
     if (!waitForLock(deadline))
         return false;
     // Someone may have replaced the log while this one waited: the record
     // goes into the file the name leads to now.
     struct stat opened, named;
-    if (::fstat(m_fd, &opened) != 0)
+    if (::fstat(m_fd.get(), &opened) != 0)
         return fail("Impossibile leggere il file", errno);
     if (::stat(m_target.c_str(), &named) == 0 && sameFile(opened, named))
         return true;
-    ::close(m_fd);
     return openLog();
 }
 
 bool LogFile::openLog()
 {
-    m_fd = ::open(m_target.c_str(), O_RDWR | O_CLOEXEC);
-    return m_fd >= 0 || fail("Impossibile aprire il file", errno);
+    m_fd.reset(::open(m_target.c_str(), O_RDWR | O_CLOEXEC));
+    return m_fd.valid() || fail("Impossibile aprire il file", errno);
 }
 
 bool LogFile::waitForLock(std::chrono::steady_clock::time_point deadline)
 {
-    while (::flock(m_lockFd, LOCK_EX | LOCK_NB) != 0) {
+    while (::flock(m_lockFd.get(), LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR)
             return fail("Impossibile bloccare il file", errno);
         if (std::chrono::steady_clock::now() >= deadline) {
@@ -124,7 +121,7 @@ bool LogFile::waitForLock(std::chrono::steady_clock::time_point deadline)
 bool LogFile::status(Status &status)
 {
     struct stat file;
-    if (::fstat(m_fd, &file) != 0)
+    if (::fstat(m_fd.get(), &file) != 0)
         return fail("Impossibile leggere il file", errno, Unchanged);
     if (!S_ISREG(file.st_mode)) {
         m_error =
@@ -140,7 +137,7 @@ bool LogFile::read(MappedFile &mapped)
 {
     // Writers wait for the lock; a file cut short by anyone else faults,
     // and the writer's process reports it.
-    if (!mapped.map(m_fd, std::size_t(m_size)))
+    if (!mapped.map(m_fd.get(), std::size_t(m_size)))
         return fail("Impossibile leggere il file", errno, Unchanged);
     return true;
 }
@@ -151,7 +148,7 @@ bool LogFile::readEnd(std::size_t bytes, std::string &end)
     end.resize(std::size_t(m_size - start));
     std::size_t got = 0;
     while (got < end.size()) {
-        const ssize_t read = ::pread(m_fd, end.data() + got, end.size() - got, start + off_t(got));
+        const ssize_t read = ::pread(m_fd.get(), end.data() + got, end.size() - got, start + off_t(got));
         if (read < 0 && errno == EINTR)
             continue;
         if (read <= 0)
@@ -163,7 +160,7 @@ bool LogFile::readEnd(std::size_t bytes, std::string &end)
 
 bool LogFile::cutTo(std::size_t size)
 {
-    if (::ftruncate(m_fd, off_t(size)) != 0 || ::fsync(m_fd) != 0)
+    if (::ftruncate(m_fd.get(), off_t(size)) != 0 || ::fsync(m_fd.get()) != 0)
         return fail("Impossibile eliminare la riga incompleta in fondo al file", errno);
     m_size = off_t(size);
     return true;
@@ -171,10 +168,10 @@ bool LogFile::cutTo(std::size_t size)
 
 bool LogFile::append(std::string_view bytes)
 {
-    if (::lseek(m_fd, m_size, SEEK_SET) != m_size || !Io::writeAll(m_fd, bytes))
+    if (::lseek(m_fd.get(), m_size, SEEK_SET) != m_size || !Io::writeAll(m_fd.get(), bytes))
         return cutBack("Impossibile scrivere nel file", errno);
     // A record not on disk is no record: it goes, as after a failed write.
-    if (::fsync(m_fd) != 0)
+    if (::fsync(m_fd.get()) != 0)
         return cutBack("Impossibile salvare su disco il file", errno);
     m_size += off_t(bytes.size());
     return true;
@@ -184,12 +181,12 @@ void LogFile::reserve(std::size_t bytes)
 {
     // Blocks already allocated cost nothing; with no room left the records
     // go on into what is left of the reserve.
-    ::fallocate(m_fd, FALLOC_FL_KEEP_SIZE, m_size, off_t(bytes));
+    ::fallocate(m_fd.get(), FALLOC_FL_KEEP_SIZE, m_size, off_t(bytes));
 }
 
 bool LogFile::cutBack(std::string_view what, int error)
 {
-    if (::ftruncate(m_fd, m_size) != 0 || ::fsync(m_fd) != 0)
+    if (::ftruncate(m_fd.get(), m_size) != 0 || ::fsync(m_fd.get()) != 0)
         return fail(what, error,
                     "il file potrebbe terminare con una riga non salvata o incompleta; una riga incompleta "
                     "sarà eliminata dalla prossima registrazione");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/io.h"
 #include "log/mappedfile.h"
 
 #include <chrono>
@@ -67,8 +68,8 @@ private:
 
     std::string m_path;
     std::string m_target; // the file itself, where m_path is a link
-    int m_fd = -1;
-    int m_lockFd = -1;
+    Io::Fd m_fd;
+    Io::Fd m_lockFd;
     off_t m_size = 0;
     std::chrono::milliseconds m_patience{0};
     std::string m_error;

@@ -1,8 +1,8 @@
 #include "log/recordclient.h"
+#include "log/io.h"
 #include "log/message.h"
 
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 
@@ -71,30 +71,27 @@ bool RecordClient::request(std::string_view line, std::chrono::milliseconds time
                     Outcome::Unreachable);
     std::memcpy(address.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
 
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const Io::Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (!fd.valid())
         return fail("Impossibile contattare il servizio di registrazione degli accessi: "
                         + Message::systemError(errno) + "; " + std::string(NotRecorded),
                     Outcome::Unreachable);
-    int connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+    int connected = ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
     // A listener whose queue is full answers EAGAIN: try again until the deadline.
     while (connected != 0 && errno == EAGAIN && Clock::now() < deadline) {
         ::usleep(10000);
-        connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address);
+        connected = ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address);
     }
     if (connected != 0) {
         const int error = errno;
         m_brokenOff = error == ECONNREFUSED;
-        ::close(fd);
         return fail("Il servizio di registrazione degli accessi non è in funzione ("
                         + Message::escaped(m_socketPath) + ": " + Message::systemError(error) + "): "
                         + std::string(NotRecorded) + ". L'amministratore può avviarlo con «systemctl start "
                         + Protocol::SocketUnits + "».",
                     Outcome::Unreachable);
     }
-    const bool exchanged = exchange(fd, line, deadline);
-    ::close(fd);
-    return exchanged;
+    return exchange(fd.get(), line, deadline);
 }
 
 bool RecordClient::exchange(int fd, std::string_view line, Clock::time_point deadline)
@@ -162,16 +159,14 @@ bool RecordClient::takeReply(const std::string &reply)
 // The access is recorded: a log it cannot read loses only the listing.
 bool RecordClient::mapRecords(std::size_t bytes)
 {
-    const int fd = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
+    const Io::Fd fd(::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (!fd.valid()) {
         m_notice = "L'accesso è stato registrato, ma i record precedenti non possono essere letti da "
             + Message::escaped(m_logPath) + ": " + Message::systemError(errno);
         m_omitted = 0;
         return true;
     }
     struct stat status;
-    const bool mapped =
-        ::fstat(fd, &status) == 0 && std::uint64_t(status.st_size) >= bytes && m_records.map(fd, bytes);
-    ::close(fd);
-    return mapped;
+    return ::fstat(fd.get(), &status) == 0 && std::uint64_t(status.st_size) >= bytes
+        && m_records.map(fd.get(), bytes);
 }

@@ -17,6 +17,7 @@
 // own session, which the service checks again. It waits for nothing: the
 // locker's answer never waits on the service.
 
+#include "log/io.h"
 #include "log/journal.h"
 #include "log/lockers.h"
 #include "log/people.h"
@@ -66,12 +67,9 @@ std::optional<uid_t> uidOf(std::string_view user)
 // where logind has none.
 std::string sessionClass(std::string_view session)
 {
-    char *registered = nullptr;
-    if (!session.empty() && sd_session_get_class(std::string(session).c_str(), &registered) >= 0) {
-        std::string found = registered;
-        std::free(registered);
-        return found;
-    }
+    Io::CString registered;
+    if (!session.empty() && sd_session_get_class(std::string(session).c_str(), Io::out(registered)) >= 0)
+        return registered.get();
     const std::string_view asked = variable("XDG_SESSION_CLASS");
     return asked.empty() ? "user" : std::string(asked);
 }

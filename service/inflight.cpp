@@ -64,11 +64,9 @@ void InFlight::note(const Access &access)
 {
     // /run is memory: nothing here waits for a disk. A service killed in the
     // middle leaves a note that does not parse, and had written nothing.
-    const int fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
-        return;
-    Io::writeAll(fd, format(access));
-    ::close(fd);
+    const Io::Fd fd(::open(m_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (fd.valid())
+        Io::writeAll(fd.get(), format(access));
 }
 
 void InFlight::done()
@@ -88,10 +86,9 @@ bool InFlight::written(const std::string &logPath, const Access &access)
 {
     const std::string line = access.record + std::string(AccessLog::LineEnd);
     std::string found(line.size(), '\0');
-    const int fd = ::open(logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
+    const Io::Fd fd(::open(logPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd.valid())
         return false;
-    const ssize_t got = ::pread(fd, found.data(), found.size(), off_t(access.offset));
-    ::close(fd);
+    const ssize_t got = ::pread(fd.get(), found.data(), found.size(), off_t(access.offset));
     return got == ssize_t(found.size()) && found == line;
 }

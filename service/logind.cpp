@@ -1,4 +1,5 @@
 #include "service/logind.h"
+#include "log/io.h"
 #include "log/journal.h"
 #include "log/people.h"
 
@@ -41,19 +42,12 @@ constexpr const char *Matches[] = {
     "member='NameOwnerChanged',arg0='org.freedesktop.login1'",
 };
 
-struct Freed
-{
-    void operator()(char *text) const { std::free(text); }
-};
-using Text = std::unique_ptr<char, Freed>;
-
 std::string sessionOf(const char *path)
 {
-    char *id = nullptr;
-    if (!path || sd_bus_path_decode(path, SessionPaths, &id) <= 0)
+    Io::CString id;
+    if (!path || sd_bus_path_decode(path, SessionPaths, Io::out(id)) <= 0)
         return {};
-    const Text owned(id);
-    return id;
+    return id.get();
 }
 
 // The LockedHint of a PropertiesChanged, if it is among the changes.
@@ -87,12 +81,11 @@ std::optional<bool> lockedHint(sd_bus_message *message)
 std::optional<uid_t> personOf(const std::string &session)
 {
     uid_t uid = 0;
-    char *sessionClass = nullptr;
+    Io::CString sessionClass;
     if (sd_session_get_uid(session.c_str(), &uid) < 0
-        || sd_session_get_class(session.c_str(), &sessionClass) < 0)
+        || sd_session_get_class(session.c_str(), Io::out(sessionClass)) < 0)
         return std::nullopt;
-    const Text owned(sessionClass);
-    if (!People::isPersonsSessionClass(sessionClass) || !People::isPerson(uid))
+    if (!People::isPersonsSessionClass(sessionClass.get()) || !People::isPerson(uid))
         return std::nullopt;
     return uid;
 }
@@ -100,13 +93,12 @@ std::optional<uid_t> personOf(const std::string &session)
 // What logind says now of the session's lock, if it answers.
 std::optional<bool> lockedHintOf(sd_bus *bus, const char *session)
 {
-    char *path = nullptr;
+    Io::CString path;
     int hint = 0;
-    const bool read = sd_bus_path_encode(SessionPaths, session, &path) >= 0
-        && sd_bus_get_property_trivial(bus, Login1, path, SessionInterface, "LockedHint", nullptr, 'b', &hint)
-            >= 0;
-    std::free(path);
-    if (!read)
+    if (sd_bus_path_encode(SessionPaths, session, Io::out(path)) < 0
+        || sd_bus_get_property_trivial(bus, Login1, path.get(), SessionInterface, "LockedHint", nullptr, 'b',
+                                       &hint)
+            < 0)
         return std::nullopt;
     return hint != 0;
 }
@@ -288,12 +280,10 @@ void Logind::readLockedHints()
 {
     char **sessions = nullptr;
     const int count = sd_get_sessions(&sessions);
-    for (int i = 0; i < count; ++i) {
-        if (lockedHintOf(m_bus, sessions[i]).value_or(false))
-            m_returns.locked(sessions[i]);
-        std::free(sessions[i]);
+    for (const std::string &session : Io::takeStrings(sessions, count)) {
+        if (lockedHintOf(m_bus, session.c_str()).value_or(false))
+            m_returns.locked(session);
     }
-    std::free(sessions);
 }
 
 void Logind::unlocked(const std::string &session)
@@ -309,12 +299,11 @@ void Logind::unlocked(const std::string &session)
 // LightDM's lock is its greeter in front; the others' is the LockedHint.
 void Logind::lookAtSeat(Clock::time_point now)
 {
-    char *active = nullptr;
+    Io::CString active;
     uid_t uid = 0;
-    if (sd_seat_get_active("seat0", &active, &uid) < 0)
+    if (sd_seat_get_active("seat0", Io::out(active), &uid) < 0)
         return;
-    const Text owned(active);
-    const std::optional<uid_t> person = personOf(active);
-    if (person && m_returns.wakeCounts(active, *person, lockedHintOf(m_bus, active), now))
-        m_found.push_back({active, *person, "wake"});
+    const std::optional<uid_t> person = personOf(active.get());
+    if (person && m_returns.wakeCounts(active.get(), *person, lockedHintOf(m_bus, active.get()), now))
+        m_found.push_back({active.get(), *person, "wake"});
 }

@@ -51,11 +51,9 @@ int main(int argc, char *[])
     char **names = nullptr;
     const int sockets = sd_listen_fds_with_names(1, &names);
     Server::Doors doors;
-    for (int i = 0; i < sockets; ++i) {
-        (std::string_view(names[i]) == "login" ? doors.login : doors.access) = SD_LISTEN_FDS_START + i;
-        std::free(names[i]);
-    }
-    std::free(names);
+    int fd = SD_LISTEN_FDS_START;
+    for (const std::string &name : Io::takeStrings(names, sockets))
+        (name == "login" ? doors.login : doors.access) = fd++;
     const bool activated = sockets > 0 && argc == 1;
     secureProcess();
     if (!activated) {

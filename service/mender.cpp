@@ -1,4 +1,5 @@
 #include "service/mender.h"
+#include "log/io.h"
 
 #include <cerrno>
 #include <cstring>
@@ -17,10 +18,10 @@ bool Mender::mend() const
     if (m_socketPath.size() >= sizeof address.sun_path)
         return false;
     std::memcpy(address.sun_path, m_socketPath.c_str(), m_socketPath.size() + 1);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
+    const Io::Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid())
         return false;
-    bool connected = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    bool connected = ::connect(fd.get(), reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
     // Root's side says "mended" once tmpfiles has succeeded, then closes: a
     // connection closed with nothing said mended nothing.
     std::string said;
@@ -28,16 +29,15 @@ bool Mender::mend() const
     while (connected) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        pollfd watched{fd, POLLIN, 0};
+        pollfd watched{fd.get(), POLLIN, 0};
         const int ready = left.count() > 0 ? ::poll(&watched, 1, int(left.count())) : 0;
         if (ready < 0 && errno == EINTR)
             continue;
         char buffer[64];
-        const ssize_t got = ready > 0 ? ::recv(fd, buffer, sizeof buffer, 0) : -1;
+        const ssize_t got = ready > 0 ? ::recv(fd.get(), buffer, sizeof buffer, 0) : -1;
         if (got <= 0 || said.size() > sizeof buffer)
             break;
         said.append(buffer, std::size_t(got));
     }
-    ::close(fd);
     return said.starts_with(Mended);
 }

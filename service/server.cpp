@@ -135,7 +135,7 @@ bool Server::turn(std::chrono::milliseconds wait)
     for (const Door *door : {&m_login, &m_access}) {
         watched.push_back({door->listener, POLLIN, 0});
         for (const Connection &connection : door->connections) {
-            watched.push_back({connection.fd, short(connection.answered ? POLLOUT : POLLIN), 0});
+            watched.push_back({connection.fd.get(), short(connection.answered ? POLLOUT : POLLIN), 0});
             next = std::min(next, connection.deadline);
         }
     }
@@ -189,7 +189,7 @@ void Server::serveLogins()
     for (int look = 0; look < 2; ++look) {
         std::vector<pollfd> watched{{m_login.listener, POLLIN, 0}};
         for (const Connection &connection : m_login.connections)
-            watched.push_back({connection.fd, short(connection.answered ? POLLOUT : POLLIN), 0});
+            watched.push_back({connection.fd.get(), short(connection.answered ? POLLOUT : POLLIN), 0});
         if (::poll(watched.data(), watched.size(), 0) <= 0)
             break;
         serve(m_login, watched.data() + 1, Clock::now());
@@ -219,9 +219,9 @@ void Server::serve(Door &door, const pollfd *states, Clock::time_point now)
             receive(door, *connection);
         else if (states->revents)
             send(*connection);
-        if (connection->fd >= 0 && connection->deadline <= now)
+        if (connection->fd.valid() && connection->deadline <= now)
             close(*connection);
-        if (connection->fd < 0) {
+        if (!connection->fd.valid()) {
             if (!door.login)
                 m_admission.closed(connection->person);
             connection = door.connections.erase(connection);
@@ -234,27 +234,25 @@ void Server::serve(Door &door, const pollfd *states, Clock::time_point now)
 bool Server::acceptWaiting(Door &door)
 {
     for (int accepted = 0; accepted < AcceptsPerTurn; ++accepted) {
-        const int fd = ::accept4(door.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
-        if (fd < 0)
+        Io::Fd fd(::accept4(door.listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC));
+        if (!fd.valid())
             return errno == EAGAIN || errno == EINTR || errno == ECONNABORTED || errno == EMFILE
                 || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM;
         ucred peer{};
         socklen_t size = sizeof peer;
-        if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
-            ::close(fd);
+        if (::getsockopt(fd.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0)
             continue;
-        }
         Connection connection;
-        connection.fd = fd;
+        connection.fd = std::move(fd);
         connection.uid = peer.uid;
         connection.pid = peer.pid;
         // The owner of the session or user slice the peer runs in; outside
         // every user's slice, the owner of its uid, which may be another
         // account's subordinate.
         uid_t sliceOwner = 0;
-        connection.person = door.login                    ? peer.uid
-            : sd_peer_get_owner_uid(fd, &sliceOwner) >= 0 ? sliceOwner
-                                                          : m_owners.of(peer.uid);
+        connection.person = door.login                                     ? peer.uid
+            : sd_peer_get_owner_uid(connection.fd.get(), &sliceOwner) >= 0 ? sliceOwner
+                                                                           : m_owners.of(peer.uid);
         std::optional<Admission::Refusal> refusal;
         if (!door.login)
             refusal = m_admission.open(connection.person);
@@ -267,16 +265,13 @@ bool Server::acceptWaiting(Door &door)
             const std::string said =
                 Protocol::replyLine(Protocol::Error, 0, 0, "Accesso non registrato: " + reason);
             [[maybe_unused]] const ssize_t sent =
-                ::send(fd, said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-            ::close(fd);
+                ::send(connection.fd.get(), said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             report(accessOf(connection, "unknown"), connection.person, reason);
             continue;
         }
-        char *session = nullptr;
-        if (sd_peer_get_session(fd, &session) >= 0) {
-            connection.session = session;
-            std::free(session);
-        }
+        Io::CString session;
+        if (sd_peer_get_session(connection.fd.get(), Io::out(session)) >= 0)
+            connection.session = session.get();
         connection.deadline = Clock::now() + Protocol::RequestTimeout;
         door.connections.push_back(std::move(connection));
     }
@@ -300,7 +295,7 @@ void Server::refuse(Connection &connection, const Journal::Access &access, const
 void Server::receive(Door &door, Connection &connection)
 {
     char buffer[Protocol::MaxRequest];
-    const ssize_t got = ::recv(connection.fd, buffer, sizeof buffer, 0);
+    const ssize_t got = ::recv(connection.fd.get(), buffer, sizeof buffer, 0);
     if (got < 0 && (errno == EAGAIN || errno == EINTR))
         return;
     if (got <= 0) {
@@ -503,16 +498,14 @@ void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_
     std::string said(notice);
     std::size_t listed = 0;
     if (bytes > 0) {
-        const int log = ::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC);
+        const Io::Fd log(::open(m_logPath.c_str(), O_RDONLY | O_CLOEXEC));
         struct stat status;
-        if (log >= 0 && ::fstat(log, &status) == 0 && std::uint64_t(status.st_size) >= bytes) {
-            listed = listedBytes(log, bytes);
+        if (log.valid() && ::fstat(log.get(), &status) == 0 && std::uint64_t(status.st_size) >= bytes) {
+            listed = listedBytes(log.get(), bytes);
         } else {
             said = "L'accesso è stato registrato, ma i record precedenti non possono essere elencati";
             bytes = 0;
         }
-        if (log >= 0)
-            ::close(log);
     }
     respond(connection, Protocol::replyLine(Protocol::Ok, listed, bytes - listed, said));
 }
@@ -532,15 +525,15 @@ void Server::respond(Connection &connection, std::string headerLine)
 
 void Server::close(Connection &connection)
 {
-    ::close(connection.fd);
-    connection.fd = -1;
+    connection.fd.reset();
 }
 
 void Server::send(Connection &connection)
 {
     while (connection.sent < connection.header.size()) {
         const std::string_view unsent = std::string_view(connection.header).substr(connection.sent);
-        const ssize_t sent = ::send(connection.fd, unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        const ssize_t sent =
+            ::send(connection.fd.get(), unsent.data(), unsent.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent < 0 && errno == EINTR)
             continue;
         if (sent < 0 && errno == EAGAIN)

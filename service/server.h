@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/io.h"
 #include "log/journal.h"
 #include "log/logcheck.h"
 #include "log/logupdate.h"
@@ -60,7 +61,7 @@ private:
 
     struct Connection
     {
-        int fd = -1;
+        Io::Fd fd;
         uid_t uid = 0;
         pid_t pid = 0;
         uid_t person = 0;    // whose share it takes: Owners::Nobody for no one's

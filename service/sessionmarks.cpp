@@ -1,5 +1,6 @@
 #include "service/sessionmarks.h"
 #include "log/io.h"
+#include "log/message.h"
 
 #include <algorithm>
 #include <cctype>
@@ -48,23 +49,19 @@ std::optional<Mark> readMark(const std::string &path)
 
 bool sessionEnded(const std::string &session)
 {
-    char *state = nullptr;
-    if (sd_session_get_state(session.c_str(), &state) < 0)
+    Io::CString state;
+    if (sd_session_get_state(session.c_str(), Io::out(state)) < 0)
         return true;
-    const bool closing = std::string_view(state) == "closing";
-    std::free(state);
-    return closing;
+    return std::string_view(state.get()) == "closing";
 }
 
 bool isGraphical(const char *session)
 {
-    char *type = nullptr;
-    if (sd_session_get_type(session, &type) < 0)
+    Io::CString type;
+    if (sd_session_get_type(session, Io::out(type)) < 0)
         return false;
-    const std::string_view kind = type;
-    const bool graphical = kind == "x11" || kind == "wayland" || kind == "mir";
-    std::free(type);
-    return graphical;
+    const std::string_view kind = type.get();
+    return kind == "x11" || kind == "wayland" || kind == "mir";
 }
 
 } // namespace
@@ -94,13 +91,11 @@ void SessionMarks::write(const std::string &session, uid_t uid, std::size_t reco
     const std::string temporary = path + ".new";
     const std::string text = std::to_string(uid) + ' ' + std::to_string(recordOffset) + ' '
         + std::to_string(at) + ' ' + (claimed ? '1' : '0') + '\n';
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
-    bool written = fd >= 0 && Io::writeAll(fd, text);
-    if (fd >= 0 && ::close(fd) != 0)
-        written = false;
+    Io::Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
+    const bool written = fd.valid() && Io::writeAll(fd.get(), text) && fd.reset();
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::fprintf(stderr, "tallix-record: la sessione %s non è stata annotata in %s: errore %d\n",
-                     session.c_str(), m_folder.c_str(), errno);
+        std::fprintf(stderr, "tallix-record: la sessione %s non è stata annotata in %s: %s\n",
+                     session.c_str(), m_folder.c_str(), Message::systemError(errno).c_str());
         ::unlink(temporary.c_str());
     }
 }
@@ -122,14 +117,13 @@ std::optional<std::size_t> SessionMarks::claim(uid_t uid, const std::string &pee
     // console or ssh login's mark stays for that session's own logger.
     char **sessions = nullptr;
     const int count = sd_uid_get_sessions(uid, 0, &sessions);
-    std::optional<std::size_t> claimed;
-    for (int i = 0; i < count; ++i) {
-        if (!claimed && isGraphical(sessions[i]))
-            claimed = take(sessions[i], uid);
-        std::free(sessions[i]);
+    for (const std::string &session : Io::takeStrings(sessions, count)) {
+        if (!isGraphical(session.c_str()))
+            continue;
+        if (const std::optional<std::size_t> claimed = take(session, uid))
+            return claimed;
     }
-    std::free(sessions);
-    return claimed;
+    return std::nullopt;
 }
 
 std::optional<std::size_t> SessionMarks::take(const std::string &session, uid_t uid)
