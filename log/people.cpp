@@ -3,6 +3,8 @@
 #include <fstream>
 #include <string>
 
+#include <pwd.h>
+
 namespace People {
 
 namespace {
@@ -22,7 +24,38 @@ uid_t firstPersonUid()
     return 1000;
 }
 
+// An account by name or by uid; its fields live in 'buffer'.
+template<typename Key, typename LookUp>
+const passwd *account(Key key, LookUp lookUp, passwd &entry, char (&buffer)[4096])
+{
+    passwd *found = nullptr;
+    return lookUp(key, &entry, buffer, sizeof buffer, &found) == 0 ? found : nullptr;
+}
+
 } // namespace
+
+std::optional<uid_t> uidOf(std::string_view name)
+{
+    passwd entry;
+    char buffer[4096];
+    const passwd *found = account(std::string(name).c_str(), ::getpwnam_r, entry, buffer);
+    return found ? std::optional<uid_t>(found->pw_uid) : std::nullopt;
+}
+
+std::string nameOf(uid_t uid)
+{
+    passwd entry;
+    char buffer[4096];
+    const passwd *found = account(uid, ::getpwuid_r, entry, buffer);
+    return found ? found->pw_name : std::to_string(uid);
+}
+
+bool hasAccount(uid_t uid)
+{
+    passwd entry;
+    char buffer[4096];
+    return account(uid, ::getpwuid_r, entry, buffer) != nullptr;
+}
 
 bool isPerson(uid_t uid)
 {

@@ -32,7 +32,6 @@
 #include <string_view>
 #include <thread>
 
-#include <pwd.h>
 #include <systemd/sd-login.h>
 #include <unistd.h>
 
@@ -52,17 +51,6 @@ std::string_view variable(const char *name)
     return value ? value : "";
 }
 
-std::optional<uid_t> uidOf(std::string_view user)
-{
-    const std::string name(user);
-    passwd entry;
-    passwd *found = nullptr;
-    char buffer[4096];
-    if (::getpwnam_r(name.c_str(), &entry, buffer, sizeof buffer, &found) != 0 || !found)
-        return std::nullopt;
-    return found->pw_uid;
-}
-
 // logind's class of the session, or what the display manager asked for
 // where logind has none.
 std::string sessionClass(std::string_view session)
@@ -80,7 +68,7 @@ bool isLogin(std::string_view service, std::string_view user, std::string_view s
         if (service == never)
             return false;
     }
-    const std::optional<uid_t> uid = uidOf(user);
+    const std::optional<uid_t> uid = People::uidOf(user);
     return People::isPersonsSessionClass(sessionClass(session)) && uid && People::isPerson(*uid);
 }
 
@@ -132,7 +120,7 @@ void login()
     for (const std::string_view field : {user, service, variable("PAM_TTY"), session})
         (request += Protocol::FieldSeparator) += field;
     ask(Protocol::LoginSocketPath, request,
-        {uidOf(user).value_or(uid_t(-1)), std::string(user), Protocol::loginSource(service),
+        {People::uidOf(user).value_or(uid_t(-1)), std::string(user), Protocol::loginSource(service),
          std::string(variable("PAM_TTY")), std::string(session)},
         true);
 }
@@ -147,7 +135,7 @@ void unlock()
         return;
     const uid_t uid = ::getuid() == ::geteuid() ? ::getuid() : uid_t(-1);
     const std::string session = Lockers::callerSession(0, uid);
-    const Lockers::Caller caller{uid, uidOf(user), Lockers::sessionFacts(session)};
+    const Lockers::Caller caller{uid, People::uidOf(user), Lockers::sessionFacts(session)};
     // Not an unlock that the service would believe: nothing to tell.
     if (Lockers::doubt(service, caller))
         return;

@@ -1,5 +1,6 @@
 #include "service/server.h"
 #include "log/lockers.h"
+#include "log/people.h"
 #include "log/protocol.h"
 #include "service/layout.h"
 #include "service/request.h"
@@ -12,7 +13,6 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <syslog.h>
@@ -28,34 +28,6 @@ constexpr int AcceptsPerTurn = 64;
 constexpr std::size_t MaxLoginConnections = 256;
 // Whose subordinate uids are whose.
 constexpr char SubordinateUids[] = "/etc/subuid";
-
-std::string nameOf(uid_t uid)
-{
-    passwd entry;
-    passwd *found = nullptr;
-    char buffer[4096];
-    if (::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found)
-        return found->pw_name;
-    return std::to_string(uid);
-}
-
-std::optional<uid_t> uidOf(const std::string &user)
-{
-    passwd entry;
-    passwd *found = nullptr;
-    char buffer[4096];
-    if (::getpwnam_r(user.c_str(), &entry, buffer, sizeof buffer, &found) == 0 && found)
-        return found->pw_uid;
-    return std::nullopt;
-}
-
-bool hasAccount(uid_t uid)
-{
-    passwd entry;
-    passwd *found = nullptr;
-    char buffer[4096];
-    return ::getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found;
-}
 
 // The bytes of whole records a listing takes of the first 'bytes' of the log.
 std::size_t listedBytes(int fd, std::size_t bytes)
@@ -83,8 +55,8 @@ std::string tooManyAccesses()
 Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller,
                SessionMarks::Ended ended)
     : m_loginCaller(loginCaller), m_logPath(logPath), m_update(logPath, LogUpdate::Reading::Changes),
-      m_check(logPath), m_owners(SubordinateUids, uidOf, hasAccount), m_marks(marksFolder, std::move(ended)),
-      m_inFlight(marksFolder + "/in-flight")
+      m_check(logPath), m_owners(SubordinateUids, People::uidOf, People::hasAccount),
+      m_marks(marksFolder, std::move(ended)), m_inFlight(marksFolder + "/in-flight")
 {
     m_login.listener = doors.login;
     m_login.login = true;
@@ -353,7 +325,7 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
 // off its answer.
 bool Server::admitLogin(Connection &connection, const Request &request, Journal::Access &access)
 {
-    const std::optional<uid_t> uid = uidOf(request.user);
+    const std::optional<uid_t> uid = People::uidOf(request.user);
     access.user = request.user;
     access.session = request.session;
     access.uid = uid.value_or(uid_t(-1));
@@ -376,7 +348,7 @@ bool Server::believeUnlock(Connection &connection, const Request &request, Journ
     // The user is named by the caller, and its account looked up by the
     // caller's uid, never by a name a client chose.
     const std::optional<uid_t> user =
-        nameOf(connection.uid) == request.user ? std::optional<uid_t>(connection.uid) : std::nullopt;
+        People::nameOf(connection.uid) == request.user ? std::optional<uid_t>(connection.uid) : std::nullopt;
     const Lockers::Caller caller{connection.uid, user, Lockers::sessionFacts(access.session)};
     if (const std::optional<std::string> doubt = Lockers::doubt(request.service, caller)) {
         refuse(connection, access, "sblocco non creduto: " + *doubt);
@@ -463,14 +435,14 @@ Journal::Access Server::accessOf(const Connection &connection, std::string sourc
     // root); uids that no account owns are told by their number.
     const uid_t owner = m_owners.of(connection.uid);
     const uid_t who = owner == Owners::Nobody ? connection.uid : owner;
-    return {who, nameOf(who), std::move(source), {}, connection.session};
+    return {who, People::nameOf(who), std::move(source), {}, connection.session};
 }
 
 // An unlock or a wake: an access of the session's owner, within the same
 // share of accesses as a logger start.
 void Server::cameBack(const Logind::Return &found)
 {
-    const Journal::Access access{found.uid, nameOf(found.uid), found.source, {}, found.session};
+    const Journal::Access access{found.uid, People::nameOf(found.uid), found.source, {}, found.session};
     if (!m_admission.mayRecord(found.uid)) {
         report(access, found.uid, tooManyAccesses());
         return;
