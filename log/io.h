@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdlib>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -37,33 +36,28 @@ private:
     int m_fd = -1;
 };
 
-// What a C library (libsystemd's sd-login and sd-bus) hands over for its
-// caller to free.
-struct Free
-{
-    void operator()(void *memory) const { std::free(memory); }
-};
-using CString = std::unique_ptr<char, Free>;
-// Where such a call puts its string, for the length of the call's full
-// expression: Io::CString type; if (sd_session_get_type(id, Io::out(type)) >= 0) ...
-// The string is in 'type' only after that expression.
-class StringOut
+// A string that a C library (libsystemd's sd-login and sd-bus) hands over
+// for its caller to free: sd_session_get_type(id, type.out()).
+class CString
 {
 public:
-    explicit StringOut(CString &owner) : m_owner(owner) { }
-    StringOut(const StringOut &) = delete;
-    StringOut &operator=(const StringOut &) = delete;
-    ~StringOut() { m_owner.reset(m_taken); }
-    operator char **() { return &m_taken; }
+    CString() = default;
+    CString(const CString &) = delete;
+    CString &operator=(const CString &) = delete;
+    ~CString() { std::free(m_text); }
+
+    // Where the call puts it; what was held before is freed.
+    char **out()
+    {
+        std::free(std::exchange(m_text, nullptr));
+        return &m_text;
+    }
+    const char *get() const { return m_text; }
 
 private:
-    CString &m_owner;
-    char *m_taken = nullptr;
+    char *m_text = nullptr;
 };
-inline StringOut out(CString &owner)
-{
-    return StringOut(owner);
-}
+
 // The 'count' strings of such a list, taken into strings, the list freed;
 // none where 'count' says the call failed.
 std::vector<std::string> takeStrings(char **list, int count);

@@ -69,13 +69,13 @@ std::optional<Session> sessionFacts(const std::string &id)
     Session found;
     Io::CString sessionClass, type, seat;
     const bool known = sd_session_get_uid(id.c_str(), &found.uid) >= 0
-        && sd_session_get_class(id.c_str(), Io::out(sessionClass)) >= 0
-        && sd_session_get_type(id.c_str(), Io::out(type)) >= 0;
+        && sd_session_get_class(id.c_str(), sessionClass.out()) >= 0
+        && sd_session_get_type(id.c_str(), type.out()) >= 0;
     if (!known)
         return std::nullopt;
     found.sessionClass = sessionClass.get();
     found.type = type.get();
-    found.seated = sd_session_get_seat(id.c_str(), Io::out(seat)) >= 0;
+    found.seated = sd_session_get_seat(id.c_str(), seat.out()) >= 0;
     found.active = sd_session_is_active(id.c_str()) > 0;
     return found;
 }
@@ -83,13 +83,13 @@ std::optional<Session> sessionFacts(const std::string &id)
 std::string callerSession(pid_t pid, uid_t uid)
 {
     Io::CString id;
-    if (sd_pid_get_session(pid, Io::out(id)) >= 0)
+    if (sd_pid_get_session(pid, id.out()) >= 0)
         return id.get();
     // A unit of a user's service manager runs as that user: a process of
     // 'uid' there is in its own manager. (Its slice is not always the
     // user's own: systemd-run --user puts it in app.slice.)
     Io::CString unit;
-    if (sd_pid_get_user_unit(pid, Io::out(unit)) < 0 || sd_uid_get_display(uid, Io::out(id)) < 0)
+    if (sd_pid_get_user_unit(pid, unit.out()) < 0 || sd_uid_get_display(uid, id.out()) < 0)
         return {};
     return id.get();
 }

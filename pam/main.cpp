@@ -56,7 +56,7 @@ std::string_view variable(const char *name)
 std::string sessionClass(std::string_view session)
 {
     Io::CString registered;
-    if (!session.empty() && sd_session_get_class(std::string(session).c_str(), Io::out(registered)) >= 0)
+    if (!session.empty() && sd_session_get_class(std::string(session).c_str(), registered.out()) >= 0)
         return registered.get();
     const std::string_view asked = variable("XDG_SESSION_CLASS");
     return asked.empty() ? "user" : std::string(asked);

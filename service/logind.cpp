@@ -45,7 +45,7 @@ constexpr const char *Matches[] = {
 std::string sessionOf(const char *path)
 {
     Io::CString id;
-    if (!path || sd_bus_path_decode(path, SessionPaths, Io::out(id)) <= 0)
+    if (!path || sd_bus_path_decode(path, SessionPaths, id.out()) <= 0)
         return {};
     return id.get();
 }
@@ -83,7 +83,7 @@ std::optional<uid_t> personOf(const std::string &session)
     uid_t uid = 0;
     Io::CString sessionClass;
     if (sd_session_get_uid(session.c_str(), &uid) < 0
-        || sd_session_get_class(session.c_str(), Io::out(sessionClass)) < 0)
+        || sd_session_get_class(session.c_str(), sessionClass.out()) < 0)
         return std::nullopt;
     if (!People::isPersonsSessionClass(sessionClass.get()) || !People::isPerson(uid))
         return std::nullopt;
@@ -95,7 +95,7 @@ std::optional<bool> lockedHintOf(sd_bus *bus, const char *session)
 {
     Io::CString path;
     int hint = 0;
-    if (sd_bus_path_encode(SessionPaths, session, Io::out(path)) < 0
+    if (sd_bus_path_encode(SessionPaths, session, path.out()) < 0
         || sd_bus_get_property_trivial(bus, Login1, path.get(), SessionInterface, "LockedHint", nullptr, 'b',
                                        &hint)
             < 0)
@@ -301,7 +301,7 @@ void Logind::lookAtSeat(Clock::time_point now)
 {
     Io::CString active;
     uid_t uid = 0;
-    if (sd_seat_get_active("seat0", Io::out(active), &uid) < 0)
+    if (sd_seat_get_active("seat0", active.out(), &uid) < 0)
         return;
     const std::optional<uid_t> person = personOf(active.get());
     if (person && m_returns.wakeCounts(active.get(), *person, lockedHintOf(m_bus, active.get()), now))

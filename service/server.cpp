@@ -242,7 +242,7 @@ bool Server::acceptWaiting(Door &door)
             continue;
         }
         Io::CString session;
-        if (sd_peer_get_session(connection.fd.get(), Io::out(session)) >= 0)
+        if (sd_peer_get_session(connection.fd.get(), session.out()) >= 0)
             connection.session = session.get();
         connection.deadline = Clock::now() + Protocol::RequestTimeout;
         door.connections.push_back(std::move(connection));

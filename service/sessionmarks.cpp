@@ -50,7 +50,7 @@ std::optional<Mark> readMark(const std::string &path)
 bool sessionEnded(const std::string &session)
 {
     Io::CString state;
-    if (sd_session_get_state(session.c_str(), Io::out(state)) < 0)
+    if (sd_session_get_state(session.c_str(), state.out()) < 0)
         return true;
     return std::string_view(state.get()) == "closing";
 }
@@ -58,7 +58,7 @@ bool sessionEnded(const std::string &session)
 bool isGraphical(const char *session)
 {
     Io::CString type;
-    if (sd_session_get_type(session, Io::out(type)) < 0)
+    if (sd_session_get_type(session, type.out()) < 0)
         return false;
     const std::string_view kind = type.get();
     return kind == "x11" || kind == "wayland" || kind == "mir";
