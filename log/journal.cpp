@@ -1,6 +1,10 @@
 #include "log/journal.h"
 #include "log/protocol.h"
 
+#include <string>
+#include <vector>
+
+#include <sys/uio.h>
 #include <syslog.h>
 #include <systemd/sd-journal.h>
 
@@ -16,34 +20,46 @@ std::string who(const Access &access)
         + (access.tty.empty() ? std::string() : ", " + access.tty) + ")";
 }
 
-} // namespace
-
-void recorded(const Access &access, std::string_view record)
+// Every entry goes through here: the fields that find it (its MESSAGE_ID,
+// if it has one, the identifier and authpriv), the access's, if it is of
+// one, and the record written, if any.
+void send(std::string_view message, int priority, const char *messageId = nullptr,
+          const Access *access = nullptr, std::string_view record = {})
 {
-    const std::string message = "Accesso di " + who(access) + " registrato: " + std::string(record);
-    sd_journal_send("MESSAGE_ID=%s", Protocol::RecordedMessageId, "MESSAGE=%s", message.c_str(),
-                    "PRIORITY=%d", LOG_NOTICE, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv,
-                    "TALLIX_RECORD=%.*s", int(record.size()), record.data(), "TALLIX_USER=%s",
-                    access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",
-                    access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), "TALLIX_SESSION=%s",
-                    access.session.c_str(), nullptr);
+    std::vector<std::string> fields{"MESSAGE=" + std::string(message), "PRIORITY=" + std::to_string(priority),
+                                    "SYSLOG_IDENTIFIER=tallix",
+                                    "SYSLOG_FACILITY=" + std::to_string(AuthPriv)};
+    if (messageId)
+        fields.push_back("MESSAGE_ID=" + std::string(messageId));
+    if (access) {
+        fields.push_back("TALLIX_USER=" + access->user);
+        fields.push_back("TALLIX_UID=" + std::to_string(access->uid));
+        fields.push_back("TALLIX_SOURCE=" + access->source);
+        fields.push_back("TALLIX_TTY=" + access->tty);
+        fields.push_back("TALLIX_SESSION=" + access->session);
+    }
+    if (!record.empty())
+        fields.push_back("TALLIX_RECORD=" + std::string(record));
+    std::vector<iovec> entry;
+    for (std::string &field : fields)
+        entry.push_back({field.data(), field.size()});
+    sd_journal_sendv(entry.data(), int(entry.size()));
 }
-
-namespace {
 
 void notRecorded(const Access &access, std::string_view reason, int priority,
                  std::string_view what = "non registrato")
 {
-    const std::string message =
-        "Accesso di " + who(access) + " " + std::string(what) + ": " + std::string(reason);
-    sd_journal_send("MESSAGE_ID=%s", Protocol::RefusedMessageId, "MESSAGE=%s", message.c_str(), "PRIORITY=%d",
-                    priority, "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s",
-                    access.user.c_str(), "TALLIX_UID=%u", unsigned(access.uid), "TALLIX_SOURCE=%s",
-                    access.source.c_str(), "TALLIX_TTY=%s", access.tty.c_str(), "TALLIX_SESSION=%s",
-                    access.session.c_str(), nullptr);
+    send("Accesso di " + who(access) + " " + std::string(what) + ": " + std::string(reason), priority,
+         Protocol::RefusedMessageId, &access);
 }
 
 } // namespace
+
+void recorded(const Access &access, std::string_view record)
+{
+    send("Accesso di " + who(access) + " registrato: " + std::string(record), LOG_NOTICE,
+         Protocol::RecordedMessageId, &access, record);
+}
 
 void refused(const Access &access, std::string_view reason)
 {
@@ -62,17 +78,12 @@ void uncertain(const Access &access, std::string_view reason)
 
 void warning(const Access &access, std::string_view found)
 {
-    const std::string message = std::string(found) + " (all'accesso di " + who(access) + ")";
-    sd_journal_send("MESSAGE=%s", message.c_str(), "PRIORITY=%d", LOG_WARNING, "SYSLOG_IDENTIFIER=tallix",
-                    "SYSLOG_FACILITY=%d", AuthPriv, "TALLIX_USER=%s", access.user.c_str(), "TALLIX_UID=%u",
-                    unsigned(access.uid), "TALLIX_SOURCE=%s", access.source.c_str(), "TALLIX_TTY=%s",
-                    access.tty.c_str(), "TALLIX_SESSION=%s", access.session.c_str(), nullptr);
+    send(std::string(found) + " (all'accesso di " + who(access) + ")", LOG_WARNING, nullptr, &access);
 }
 
 void note(std::string_view message, int priority)
 {
-    sd_journal_send("MESSAGE=%.*s", int(message.size()), message.data(), "PRIORITY=%d", priority,
-                    "SYSLOG_IDENTIFIER=tallix", "SYSLOG_FACILITY=%d", AuthPriv, nullptr);
+    send(message, priority);
 }
 
 } // namespace Journal
