@@ -169,7 +169,7 @@ mark=$(date +%s)
 systemd-run --quiet --uid=alice --gid=alice --slice="user-$alice_uid.slice" --unit=tallix-test-subuids \
     unshare --user --map-users=auto --map-groups=auto --setuid 0 --setgid 0 \
     python3 "$tests/socket_client.py" "$socket" --uids 600 30
-sleep 10
+await sh -c '[ "$(systemctl show -P TasksCurrent tallix-test-subuids)" -gt 600 ]' || fail "alice's 600 uids did not start"
 for i in 1 2 3; do
     start=$(date +%s%N)
     systemd-run --quiet --wait --pipe pamtester -I tty=/dev/tty5 login bob open_session close_session >/dev/null ||

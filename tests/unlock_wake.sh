@@ -33,26 +33,27 @@ records() { grep -c '' "$log"; }
 # the one in front (the VT that is active now, if the machine has VTs).
 front_vt() { sed -n 's/^tty//p' /sys/class/tty/tty0/active 2>/dev/null; }
 next_vt=40
+opening=0
 sessions=()
 # Opens a session of USER on seat0 that lasts until the test ends, as a
 # display manager would ($class: user unless set), on VT (one behind unless
 # given); its id in $opened.
 open_session() {
-    local user=$1 vt=${2-$((next_vt++))} id
+    local user=$1 vt=${2-$((next_vt++))} id="" ready=/tmp/unlock-wake-ready.$((++opening))
     [ -n "$(front_vt)" ] || vt=""
-    # Nothing holds the test's output.
+    # Nothing holds the test's output. The session's command runs once PAM
+    # has opened it, the login's own record written.
     env XDG_SEAT=seat0 ${vt:+XDG_VTNR=$vt} XDG_SESSION_TYPE=x11 XDG_SESSION_CLASS=${class:-user} \
-        setsid python3 "$tests/pam_login.py" "$user" "pts/${vt:-0}" bash -c 'exec -a unlock-wake-session-input sleep 900' \
-        </dev/null >/dev/null 2>&1 &
+        setsid python3 "$tests/pam_login.py" "$user" "pts/${vt:-0}" \
+        bash -c "touch $ready; exec -a unlock-wake-session-input sleep 900" </dev/null >/dev/null 2>&1 &
     for _ in $(seq 100); do
         # Not the session of the user's service manager (systemd 256 and later).
-        id=$(loginctl list-sessions --no-legend |
+        [ -e "$ready" ] && id=$(loginctl list-sessions --no-legend |
              awk -v user="$user" -v known=" ${sessions[*]} " '$3 == user && index(known, " " $1 " ") == 0 { print $1 }' |
              while read -r candidate; do
                  case $(loginctl show-session -P Class "$candidate") in manager*) ;; *) echo "$candidate" ;; esac
              done)
-        # The login's own record follows the session's registration.
-        [ -n "$id" ] && { sleep 1; sessions+=("$id"); opened=$id; return; }
+        [ -n "$id" ] && { sessions+=("$id"); opened=$id; return; }
         sleep 0.1
     done
     give_up "no session of $user"
