@@ -178,9 +178,11 @@ before=$(records)
 locker_takes "$alice" ret-alice mate-screensaver "$password" || fail "mate-screensaver did not take the password"
 expect "the next unlock at another locker" "$before" 1
 before=$(records)
+# As swayidle's unit starts it: the unit lives on after the locker's answer.
 echo "$password" | setpriv --reuid=ret-alice --regid="$(id -g ret-alice)" --init-groups --reset-env \
     env XDG_RUNTIME_DIR="/run/user/$(id -u ret-alice)" systemd-run --user --wait --pipe --quiet \
-    pamtester swaylock ret-alice authenticate >/dev/null 2>&1 || fail "swaylock under the user's manager did not take the password"
+    sh -c 'pamtester swaylock ret-alice authenticate && sleep 1' >/dev/null 2>&1 ||
+    fail "swaylock under the user's manager did not take the password"
 expect "an unlock at a locker that the user's service manager started" "$before" 1
 [ "$(last_source TALLIX_SESSION)" = "$alice" ] || fail "that unlock does not name ret-alice's graphical session"
 before=$(records)
