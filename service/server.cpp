@@ -4,6 +4,7 @@
 #include "log/protocol.h"
 #include "service/layout.h"
 #include "service/request.h"
+#include "service/rules.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -41,13 +42,6 @@ std::size_t listedBytes(int fd, std::size_t bytes)
             return Protocol::MaxListing - sizeof tail + std::size_t(i) + 1;
     }
     return 0;
-}
-
-// Why a person's access over the share is refused, whichever way it came.
-std::string tooManyAccesses()
-{
-    return "più di " + std::to_string(Protocol::MaxAccessesPerMinute)
-        + " accessi in un minuto dallo stesso utente";
 }
 
 } // namespace
@@ -222,20 +216,18 @@ bool Server::acceptWaiting(Door &door)
         // every user's slice, the owner of its uid, which may be another
         // account's subordinate.
         uid_t sliceOwner = 0;
-        connection.person = door.login                                     ? peer.uid
-            : sd_peer_get_owner_uid(connection.fd.get(), &sliceOwner) >= 0 ? sliceOwner
-                                                                           : m_owners.of(peer.uid);
+        const bool inSlice = !door.login && sd_peer_get_owner_uid(connection.fd.get(), &sliceOwner) >= 0;
+        connection.person =
+            Rules::personOf(door.rule(), peer.uid, inSlice ? std::optional(sliceOwner) : std::nullopt,
+                            door.login ? peer.uid : m_owners.of(peer.uid));
         std::optional<Admission::Refusal> refusal;
         if (!door.login)
             refusal = m_admission.open(connection.person);
         else if (door.connections.size() >= MaxLoginConnections)
             refusal = Admission::Refusal::Full;
         if (refusal) {
-            const std::string reason = *refusal == Admission::Refusal::Full
-                ? "il servizio ha troppe connessioni aperte"
-                : "troppe connessioni aperte insieme dallo stesso utente";
-            const std::string said =
-                Protocol::replyLine(Protocol::Error, 0, 0, "Accesso non registrato: " + reason);
+            const std::string reason = Rules::refusedConnection(*refusal);
+            const std::string said = Protocol::replyLine(Protocol::Error, 0, 0, Rules::notRecorded(reason));
             [[maybe_unused]] const ssize_t sent =
                 ::send(connection.fd.get(), said.data(), said.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             report(accessOf(connection, "unknown"), connection.person, reason);
@@ -261,7 +253,7 @@ void Server::report(const Journal::Access &access, uid_t person, const std::stri
 void Server::refuse(Connection &connection, const Journal::Access &access, const std::string &reason)
 {
     report(access, connection.person, reason);
-    reply(connection, Protocol::Error, "Accesso non registrato: " + reason);
+    reply(connection, Protocol::Error, Rules::notRecorded(reason));
 }
 
 void Server::receive(Door &door, Connection &connection)
@@ -282,66 +274,84 @@ void Server::receive(Door &door, Connection &connection)
         refuse(connection, accessOf(connection, "unknown"), "richiesta non valida, troppo lunga");
 }
 
+// The server's answers to what the rules ask of one request, each looked up
+// only when asked.
+class Server::Moment final : public Rules::Moment
+{
+public:
+    Moment(Server &server, Connection &connection, const Request &request, Journal::Access &access)
+        : m_server(server), m_connection(connection), m_request(request), m_access(access)
+    { }
+
+    // The login's user, named by PAM.
+    bool userKnown() override
+    {
+        m_user = People::uidOf(m_request.user);
+        m_access.user = m_request.user;
+        m_access.session = m_request.session;
+        m_access.uid = m_user.value_or(uid_t(-1));
+        return m_user.has_value();
+    }
+    bool loginRecorded() override { return m_server.m_marks.recorded(m_request.session, *m_user); }
+    std::optional<std::string> unlockDoubt() override
+    {
+        return m_server.unlockDoubt(m_connection, m_request, m_access);
+    }
+    bool countsAsReturn() override
+    {
+        return m_server.m_logind && m_server.m_logind->lockerUnlocked(m_access.session);
+    }
+    bool claimedAsLogin() override
+    {
+        loginOffset = m_server.m_marks.claim(m_connection.uid, m_connection.session);
+        return loginOffset.has_value();
+    }
+    bool withinShare() override { return m_server.m_admission.mayRecord(m_connection.person); }
+
+    std::optional<std::size_t> loginOffset;
+
+private:
+    Server &m_server;
+    Connection &m_connection;
+    const Request &m_request;
+    Journal::Access &m_access;
+    std::optional<uid_t> m_user;
+};
+
 void Server::answer(Door &door, Connection &connection, std::string_view line)
 {
     const std::optional<Request> request = Request::parse(line);
     Journal::Access access = accessOf(connection, "unknown");
-    if (!request) {
-        refuse(connection, access, "richiesta non valida");
-        return;
+    if (request) {
+        access.source = request->source();
+        access.tty = request->tty;
     }
-    access.source = request->source();
-    access.tty = request->tty;
-    // Root's door is PAM's, and only PAM, which runs as root, may name the
-    // user who logged in: no user can reach or fill that door.
-    if (door.login ? connection.uid != m_loginCaller : request->kind == Request::Kind::Login) {
-        refuse(connection, access,
-               "solo root, dal socket degli accessi di login, può registrare l'accesso di un altro utente");
-        return;
-    }
-    if (request->kind == Request::Kind::Login && !admitLogin(connection, *request, access))
-        return;
-    if (request->kind == Request::Kind::Unlock && !believeUnlock(connection, *request, access))
-        return;
-    if (request->kind == Request::Kind::Access && answerAsLogin(connection))
-        return;
-    // Unlocks not counted, or the end of a return recorded already: nothing
-    // to record, and none of the share taken. One over the share is still
-    // its return, as logind's unlocks are.
-    if (request->kind == Request::Kind::Unlock && !(m_logind && m_logind->lockerUnlocked(access.session))) {
+    // A line that is not a request is refused before anything is asked.
+    const Request none;
+    Moment moment(*this, connection, request ? *request : none, access);
+    const Rules::Decision decision =
+        Rules::decide(door.rule(), connection.uid == m_loginCaller, request, moment);
+    switch (decision.verdict) {
+    case Rules::Verdict::Refuse:
+        refuse(connection, access, decision.reason);
+        break;
+    case Rules::Verdict::Nothing:
         reply(connection, Protocol::Ok, {});
-        return;
+        break;
+    case Rules::Verdict::AsLogin:
+        // It records nothing and lists what the log held before the login.
+        sendRecords(connection, *moment.loginOffset, {});
+        break;
+    case Rules::Verdict::Record:
+        record(connection, Rules::of(request->kind), access);
+        break;
     }
-    // Root's door is PAM's: logins are never capped by what users do.
-    if (!door.login && !m_admission.mayRecord(connection.person)) {
-        refuse(connection, access, tooManyAccesses());
-        return;
-    }
-    record(connection, *request, access);
 }
 
-// Names the login's user; false when answered already: the user is
-// unknown, or PAM asks again for a login recorded before the service broke
-// off its answer.
-bool Server::admitLogin(Connection &connection, const Request &request, Journal::Access &access)
-{
-    const std::optional<uid_t> uid = People::uidOf(request.user);
-    access.user = request.user;
-    access.session = request.session;
-    access.uid = uid.value_or(uid_t(-1));
-    if (!uid) {
-        refuse(connection, access, "utente sconosciuto");
-        return false;
-    }
-    if (!m_marks.recorded(request.session, *uid))
-        return true;
-    reply(connection, Protocol::Ok, {});
-    return false;
-}
-
-// False when answered already: the caller is not believed. Names the
-// session the unlock is of.
-bool Server::believeUnlock(Connection &connection, const Request &request, Journal::Access &access)
+// Why the caller of an unlock is not believed; nothing where it is. Names
+// the session the unlock is of.
+std::optional<std::string> Server::unlockDoubt(const Connection &connection, const Request &request,
+                                               Journal::Access &access)
 {
     if (access.session.empty())
         access.session = Lockers::callerSession(connection.pid, connection.uid);
@@ -350,23 +360,17 @@ bool Server::believeUnlock(Connection &connection, const Request &request, Journ
     const std::optional<uid_t> user =
         People::nameOf(connection.uid) == request.user ? std::optional<uid_t>(connection.uid) : std::nullopt;
     const Lockers::Caller caller{connection.uid, user, Lockers::sessionFacts(access.session)};
-    if (const std::optional<std::string> doubt = Lockers::doubt(request.service, caller)) {
-        refuse(connection, access, "sblocco non creduto: " + *doubt);
-        return false;
-    }
-    return true;
+    return Lockers::doubt(request.service, caller);
 }
 
-void Server::record(Connection &connection, const Request &request, const Journal::Access &access)
+void Server::record(Connection &connection, const Rules::Kind &kind, const Journal::Access &access)
 {
-    const bool login = request.kind == Request::Kind::Login;
+    const bool login = kind.namesUser;
     if (!write(access, login ? access.uid : connection.person, login)) {
         reply(connection, Protocol::Error, m_update.errorString());
         return;
     }
-    // Only the logger lists: PAM's steps have no use for the records.
-    sendRecords(connection, request.kind == Request::Kind::Access ? m_update.recordOffset() : 0,
-                m_update.notice());
+    sendRecords(connection, kind.lists ? m_update.recordOffset() : 0, m_update.notice());
 }
 
 // Appends the access to the log and tells the journal; false when the log
@@ -444,21 +448,10 @@ void Server::cameBack(const Logind::Return &found)
 {
     const Journal::Access access{found.uid, People::nameOf(found.uid), found.source, {}, found.session};
     if (!m_admission.mayRecord(found.uid)) {
-        report(access, found.uid, tooManyAccesses());
+        report(access, found.uid, Rules::tooManyAccesses());
         return;
     }
     write(access, found.uid, false);
-}
-
-// The first logger of a session whose login PAM recorded is that login:
-// it records nothing and lists what the log held before the login.
-bool Server::answerAsLogin(Connection &connection)
-{
-    const std::optional<std::size_t> loginOffset = m_marks.claim(connection.uid, connection.session);
-    if (!loginOffset)
-        return false;
-    sendRecords(connection, *loginOffset, {});
-    return true;
 }
 
 // The access is recorded by now: whatever goes wrong with the listing, the

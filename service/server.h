@@ -8,6 +8,7 @@
 #include "service/inflight.h"
 #include "service/logind.h"
 #include "service/owners.h"
+#include "service/rules.h"
 #include "service/sessionmarks.h"
 
 #include <chrono>
@@ -78,7 +79,10 @@ private:
         int listener = -1;
         bool login = false;
         std::list<Connection> connections;
+        Rules::Door rule() const { return login ? Rules::Door::Login : Rules::Door::Users; }
     };
+
+    class Moment;
 
     bool acceptWaiting(Door &door);
     void serve(Door &door, const struct pollfd *states, Clock::time_point now);
@@ -87,9 +91,9 @@ private:
     void serveLogins();
     void receive(Door &door, Connection &connection);
     void answer(Door &door, Connection &connection, std::string_view line);
-    bool admitLogin(Connection &connection, const Request &request, Journal::Access &access);
-    bool believeUnlock(Connection &connection, const Request &request, Journal::Access &access);
-    void record(Connection &connection, const Request &request, const Journal::Access &access);
+    std::optional<std::string> unlockDoubt(const Connection &connection, const Request &request,
+                                           Journal::Access &access);
+    void record(Connection &connection, const Rules::Kind &kind, const Journal::Access &access);
     bool write(const Journal::Access &access, uid_t person, bool login);
     bool append(const Journal::Access &access, bool login);
     // The place put right, where it is not as it should be; true if it was.
@@ -99,7 +103,6 @@ private:
     void checkSome();
     Journal::Access accessOf(const Connection &connection, std::string source);
     void cameBack(const Logind::Return &found);
-    bool answerAsLogin(Connection &connection);
     void sendRecords(Connection &connection, std::size_t bytes, std::string_view notice);
     void close(Connection &connection);
     void reply(Connection &connection, std::string_view status, std::string_view text);

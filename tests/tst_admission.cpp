@@ -1,6 +1,7 @@
 #include "log/protocol.h"
 #include "service/admission.h"
 #include "service/owners.h"
+#include "service/rules.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -9,6 +10,36 @@
 #include <optional>
 
 using Refusal = Admission::Refusal;
+
+namespace {
+
+// Answers yes to the questions it is given, and notes those asked.
+class Moment final : public Rules::Moment
+{
+public:
+    explicit Moment(QStringList yes) : m_yes(std::move(yes)) { }
+    QStringList asked;
+
+    bool userKnown() override { return ask("known"); }
+    bool loginRecorded() override { return ask("recorded"); }
+    std::optional<std::string> unlockDoubt() override
+    {
+        return ask("doubt") ? std::optional<std::string>("nessuna sessione") : std::nullopt;
+    }
+    bool countsAsReturn() override { return ask("return"); }
+    bool claimedAsLogin() override { return ask("claimed"); }
+    bool withinShare() override { return ask("share"); }
+
+private:
+    bool ask(const QString &question)
+    {
+        asked << question;
+        return m_yes.contains(question);
+    }
+    QStringList m_yes;
+};
+
+} // namespace
 
 class tst_Admission : public QObject
 {
@@ -28,6 +59,8 @@ private slots:
     void eachUidCountsAsItsOwner_data();
     void eachUidCountsAsItsOwner();
     void subordinatesReadAgainWhenChanged();
+    void eachRequestIsDecidedByItsKind_data();
+    void eachRequestIsDecidedByItsKind();
 
 private:
     Admission::Clock::time_point m_now{};
@@ -174,6 +207,75 @@ void tst_Admission::subordinatesReadAgainWhenChanged()
     QCOMPARE(lookups, 1);
     write("bob:100000:65536\n");
     QCOMPARE(owners.of(100000), uid_t(1001));
+}
+
+// What each kind asks, in order: a question that counts (a return, a claim,
+// the share) is never asked of a request refused before it.
+void tst_Admission::eachRequestIsDecidedByItsKind_data()
+{
+    QTest::addColumn<bool>("atRootsDoor");
+    QTest::addColumn<bool>("fromRoot");
+    QTest::addColumn<int>("kind"); // -1: not a request
+    QTest::addColumn<QStringList>("yes");
+    QTest::addColumn<Rules::Verdict>("verdict");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<QStringList>("asked");
+
+    using V = Rules::Verdict;
+    const int access = int(Request::Kind::Access), login = int(Request::Kind::Login),
+              unlock = int(Request::Kind::Unlock);
+    const QStringList all{"known", "return", "claimed", "share"};
+    const QString rootOnly = "solo root, dal socket degli accessi di login";
+    QTest::newRow("not a request") << false << false << -1 << all << V::Refuse << "richiesta non valida"
+                                   << QStringList{};
+    QTest::newRow("a logger's start") << false << false << access << QStringList{"share"} << V::Record << ""
+                                      << QStringList{"claimed", "share"};
+    QTest::newRow("a session's first logger, after its login")
+        << false << false << access << all << V::AsLogin << "" << QStringList{"claimed"};
+    QTest::newRow("a logger over its share") << false << false << access << QStringList{} << V::Refuse
+                                             << "più di" << QStringList{"claimed", "share"};
+    QTest::newRow("root's logger at root's door")
+        << true << true << access << QStringList{} << V::Record << "" << QStringList{"claimed"};
+    QTest::newRow("a login") << true << true << login << QStringList{"known"} << V::Record << ""
+                             << QStringList{"known", "recorded"};
+    QTest::newRow("a login asked again") << true << true << login << QStringList{"known", "recorded"}
+                                         << V::Nothing << "" << QStringList{"known", "recorded"};
+    QTest::newRow("a login of no account") << true << true << login << QStringList{"recorded"} << V::Refuse
+                                           << "utente sconosciuto" << QStringList{"known"};
+    QTest::newRow("a login at the users' door")
+        << false << true << login << all << V::Refuse << rootOnly << QStringList{};
+    QTest::newRow("a user at root's door")
+        << true << false << access << all << V::Refuse << rootOnly << QStringList{};
+    QTest::newRow("an unlock") << false << false << unlock << QStringList{"return", "share"} << V::Record
+                               << "" << QStringList{"doubt", "return", "share"};
+    QTest::newRow("an unlock not believed")
+        << false << false << unlock << QStringList{"doubt", "return", "share"} << V::Refuse
+        << "sblocco non creduto: nessuna sessione" << QStringList{"doubt"};
+    QTest::newRow("an unlock logind told already") << false << false << unlock << QStringList{"share"}
+                                                   << V::Nothing << "" << QStringList{"doubt", "return"};
+    QTest::newRow("an unlock over the share")
+        << false << false << unlock << QStringList{"return"} << V::Refuse << "più di"
+        << QStringList{"doubt", "return", "share"};
+}
+
+void tst_Admission::eachRequestIsDecidedByItsKind()
+{
+    QFETCH(bool, atRootsDoor);
+    QFETCH(bool, fromRoot);
+    QFETCH(int, kind);
+    QFETCH(QStringList, yes);
+    std::optional<Request> request;
+    if (kind >= 0)
+        request = Request{Request::Kind(kind), "alice", "login", "tty1", "c1"};
+    Moment moment(yes);
+    const Rules::Decision decision =
+        Rules::decide(atRootsDoor ? Rules::Door::Login : Rules::Door::Users, fromRoot, request, moment);
+    QTEST(decision.verdict, "verdict");
+    QFETCH(QString, reason);
+    QVERIFY2(QString::fromStdString(decision.reason).startsWith(reason)
+                 && reason.isEmpty() == decision.reason.empty(),
+             decision.reason.c_str());
+    QTEST(moment.asked, "asked");
 }
 
 QTEST_GUILESS_MAIN(tst_Admission)
