@@ -73,6 +73,14 @@ std::string systemError(int error)
         return "descrittore di file non valido";
     case EOVERFLOW:
         return "valore troppo grande";
+    case ECONNREFUSED:
+        return "connessione rifiutata";
+    case ECONNRESET:
+    case EPIPE:
+    case ENOTCONN:
+        return "connessione interrotta";
+    case ETIMEDOUT:
+        return "tempo scaduto";
     default:
         return "errore di sistema " + std::to_string(error);
     }

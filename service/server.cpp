@@ -1,5 +1,6 @@
 #include "service/server.h"
 #include "log/lockers.h"
+#include "log/message.h"
 #include "log/people.h"
 #include "log/protocol.h"
 #include "service/layout.h"
@@ -8,7 +9,6 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -117,7 +117,9 @@ bool Server::turn(std::chrono::milliseconds wait)
         timeout = int(timeout < 0 ? left : std::min<std::int64_t>(timeout, left));
     }
     if (::poll(watched.data(), watched.size(), timeout) < 0 && errno != EINTR) {
-        std::perror("tallix-record: poll");
+        Journal::note("Il servizio si ferma: attendere le richieste è fallito (" + Message::systemError(errno)
+                          + ")",
+                      LOG_ERR);
         return false;
     }
     const auto now = Clock::now();

@@ -1,9 +1,9 @@
 #include "service/settings.h"
+#include "log/message.h"
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <fstream>
 #include <optional>
 #include <sstream>
@@ -41,7 +41,7 @@ Settings Settings::read(const std::string &path)
     if (!file) {
         Settings settings;
         if (errno != ENOENT)
-            settings.problems.push_back(path + ": " + std::strerror(errno));
+            settings.problems.push_back(path + ": " + Message::systemError(errno));
         return settings;
     }
     std::ostringstream text;
