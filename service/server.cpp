@@ -186,7 +186,7 @@ void Server::serve(Door &door, const pollfd *states, Clock::time_point now)
         if (states->revents && !connection->answered)
             receive(door, *connection);
         else if (states->revents)
-            send(*connection);
+            sendAnswer(*connection);
         if (connection->fd.valid() && connection->deadline <= now)
             close(*connection);
         if (!connection->fd.valid()) {
@@ -255,7 +255,7 @@ void Server::report(const Journal::Access &access, uid_t person, const std::stri
 void Server::refuse(Connection &connection, const Journal::Access &access, const std::string &reason)
 {
     report(access, connection.person, reason);
-    reply(connection, Protocol::Error, Rules::notRecorded(reason));
+    answer(connection, Protocol::Error, Rules::notRecorded(reason));
 }
 
 void Server::receive(Door &door, Connection &connection)
@@ -271,7 +271,7 @@ void Server::receive(Door &door, Connection &connection)
     connection.request.append(buffer, std::size_t(got));
     const std::size_t end = connection.request.find('\n');
     if (end != std::string::npos)
-        answer(door, connection, std::string_view(connection.request).substr(0, end));
+        serveRequest(door, connection, std::string_view(connection.request).substr(0, end));
     else if (connection.request.size() >= Protocol::MaxRequest)
         refuse(connection, accessOf(connection, "unknown"), "richiesta non valida, troppo lunga");
 }
@@ -320,7 +320,7 @@ private:
     std::optional<uid_t> m_user;
 };
 
-void Server::answer(Door &door, Connection &connection, std::string_view line)
+void Server::serveRequest(Door &door, Connection &connection, std::string_view line)
 {
     const std::optional<Request> request = Request::parse(line);
     Journal::Access access = accessOf(connection, "unknown");
@@ -338,14 +338,14 @@ void Server::answer(Door &door, Connection &connection, std::string_view line)
         refuse(connection, access, decision.reason);
         break;
     case Rules::Verdict::Nothing:
-        reply(connection, Protocol::Ok, {});
+        answer(connection, Protocol::Ok, {});
         break;
     case Rules::Verdict::AsLogin:
         // It records nothing and lists what the log held before the login.
-        sendRecords(connection, *moment.loginOffset, {});
+        answerListing(connection, *moment.loginOffset, {});
         break;
     case Rules::Verdict::Record:
-        record(connection, Rules::of(request->kind), access);
+        recordAndAnswer(connection, Rules::of(request->kind), access);
         break;
     }
 }
@@ -365,28 +365,28 @@ std::optional<std::string> Server::unlockDoubt(const Connection &connection, con
     return Lockers::doubt(request.service, caller);
 }
 
-void Server::record(Connection &connection, const Rules::Kind &kind, const Journal::Access &access)
+void Server::recordAndAnswer(Connection &connection, const Rules::Kind &kind, const Journal::Access &access)
 {
     const bool login = kind.namesUser;
-    if (!write(access, login ? access.uid : connection.person, login)) {
-        reply(connection, Protocol::Error, m_update.errorString());
+    if (!record(access, login ? access.uid : connection.person, login)) {
+        answer(connection, Protocol::Error, m_update.errorString());
         return;
     }
-    sendRecords(connection, kind.lists ? m_update.recordOffset() : 0, m_update.notice());
+    answerListing(connection, kind.lists ? m_update.recordOffset() : 0, m_update.notice());
 }
 
 // Appends the access to the log and tells the journal; false when the log
 // could not take it, which the journal tells as an error: it then holds the
 // only trace of that access.
-bool Server::write(const Journal::Access &access, uid_t person, bool login)
+bool Server::record(const Journal::Access &access, uid_t person, bool login)
 {
     if (!login)
         serveLogins();
     mendPlace(access);
-    bool recorded = append(access, login);
+    bool recorded = appendOnce(access, login);
     // The place changed between the look and the append.
     if (!recorded && mendPlace(access))
-        recorded = append(access, login);
+        recorded = appendOnce(access, login);
     if (!m_update.notice().empty())
         Journal::warning(access, m_update.notice());
     if (!recorded) {
@@ -404,7 +404,7 @@ bool Server::write(const Journal::Access &access, uid_t person, bool login)
 
 // The record, then the session's mark, then the journal's entry: a service
 // that dies between them finishes the access at its next start.
-bool Server::append(const Journal::Access &access, bool login)
+bool Server::appendOnce(const Journal::Access &access, bool login)
 {
     const auto noteFirst = [&](std::size_t offset, const std::string &record) {
         m_inFlight.note({offset, record, login, access});
@@ -453,14 +453,14 @@ void Server::cameBack(const Logind::Return &found)
         report(access, found.uid, Rules::tooManyAccesses());
         return;
     }
-    write(access, found.uid, false);
+    record(access, found.uid, false);
 }
 
 // The access is recorded by now: whatever goes wrong with the listing, the
 // answer is ok, or the caller would record it again. The client reads the
 // records from the log itself: a descriptor passed and never taken would
 // count against this service's user, and so against everyone.
-void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_view notice)
+void Server::answerListing(Connection &connection, std::size_t bytes, std::string_view notice)
 {
     std::string said(notice);
     std::size_t listed = 0;
@@ -474,20 +474,20 @@ void Server::sendRecords(Connection &connection, std::size_t bytes, std::string_
             bytes = 0;
         }
     }
-    respond(connection, Protocol::replyLine(Protocol::Ok, listed, bytes - listed, said));
+    answerWith(connection, Protocol::replyLine(Protocol::Ok, listed, bytes - listed, said));
 }
 
-void Server::reply(Connection &connection, std::string_view status, std::string_view text)
+void Server::answer(Connection &connection, std::string_view status, std::string_view text)
 {
-    respond(connection, Protocol::replyLine(status, 0, 0, text));
+    answerWith(connection, Protocol::replyLine(status, 0, 0, text));
 }
 
-void Server::respond(Connection &connection, std::string headerLine)
+void Server::answerWith(Connection &connection, std::string headerLine)
 {
     connection.header = std::move(headerLine);
     connection.answered = true;
     connection.deadline = Clock::now() + Protocol::ReplyTimeout;
-    send(connection);
+    sendAnswer(connection);
 }
 
 void Server::close(Connection &connection)
@@ -495,7 +495,7 @@ void Server::close(Connection &connection)
     connection.fd.reset();
 }
 
-void Server::send(Connection &connection)
+void Server::sendAnswer(Connection &connection)
 {
     while (connection.sent < connection.header.size()) {
         const std::string_view unsent = std::string_view(connection.header).substr(connection.sent);

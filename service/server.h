@@ -90,12 +90,12 @@ private:
     // append at most.
     void serveLogins();
     void receive(Door &door, Connection &connection);
-    void answer(Door &door, Connection &connection, std::string_view line);
+    void serveRequest(Door &door, Connection &connection, std::string_view line);
     std::optional<std::string> unlockDoubt(const Connection &connection, const Request &request,
                                            Journal::Access &access);
-    void record(Connection &connection, const Rules::Kind &kind, const Journal::Access &access);
-    bool write(const Journal::Access &access, uid_t person, bool login);
-    bool append(const Journal::Access &access, bool login);
+    void recordAndAnswer(Connection &connection, const Rules::Kind &kind, const Journal::Access &access);
+    bool record(const Journal::Access &access, uid_t person, bool login);
+    bool appendOnce(const Journal::Access &access, bool login);
     // The place put right, where it is not as it should be; true if it was.
     bool mendPlace(const Journal::Access &access);
     // What a service that died in the middle of an access left undone.
@@ -103,11 +103,11 @@ private:
     void checkSome();
     Journal::Access accessOf(const Connection &connection, std::string source);
     void cameBack(const Logind::Return &found);
-    void sendRecords(Connection &connection, std::size_t bytes, std::string_view notice);
+    void answerListing(Connection &connection, std::size_t bytes, std::string_view notice);
     void close(Connection &connection);
-    void reply(Connection &connection, std::string_view status, std::string_view text);
-    void respond(Connection &connection, std::string headerLine);
-    void send(Connection &connection);
+    void answer(Connection &connection, std::string_view status, std::string_view text);
+    void answerWith(Connection &connection, std::string headerLine);
+    void sendAnswer(Connection &connection);
     void refuse(Connection &connection, const Journal::Access &access, const std::string &reason);
     void report(const Journal::Access &access, uid_t person, const std::string &reason);
 
