@@ -1,7 +1,9 @@
 #include "log/accesslog.h"
+#include "log/io.h"
 #include "log/protocol.h"
 #include "service/inflight.h"
 #include "service/layout.h"
+#include "service/mender.h"
 #include "service/server.h"
 
 #include <QTemporaryDir>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -77,6 +80,8 @@ private slots:
     void whatIsWrongWithThePlace_data();
     void whatIsWrongWithThePlace();
     void thePlaceIsPutRightBeforeTheAppend();
+    void rootsSideMendsOnlyWhatItSaysItMended_data();
+    void rootsSideMendsOnlyWhatItSaysItMended();
 
 private:
     int connectTo(const std::string &door, std::string_view request);
@@ -411,6 +416,51 @@ void tst_Server::thePlaceIsPutRightBeforeTheAppend()
     QCOMPARE(logSize(), off_t(2 * AccessLog::FullLine));
     QVERIFY(ask(m_accessDoor, "access\n").starts_with("ok "));
     QCOMPARE(mended, 1);
+}
+
+void tst_Server::rootsSideMendsOnlyWhatItSaysItMended_data()
+{
+    QTest::addColumn<QString>("side");
+    QTest::addColumn<bool>("mended");
+
+    QTest::newRow("it says so") << "mended" << true;
+    QTest::newRow("it closes saying nothing") << "closes" << false;
+    QTest::newRow("it says nothing for too long") << "silent" << false;
+    QTest::newRow("no one listens") << "none" << false;
+    QTest::newRow("a path too long for a socket") << "too long" << false;
+}
+
+void tst_Server::rootsSideMendsOnlyWhatItSaysItMended()
+{
+    QFETCH(QString, side);
+    QFETCH(bool, mended);
+    std::string path = m_dir->filePath(QStringLiteral("mend")).toStdString();
+    if (side == QLatin1String("too long"))
+        path += '/' + std::string(sizeof(sockaddr_un::sun_path), 'm');
+    // Waits for the mender at most this long, so that a mender that never
+    // comes, or never leaves, fails the test rather than hangs it.
+    constexpr int Bound = 10000;
+    const auto waitFor = [](int fd) {
+        pollfd watched{fd, POLLIN, 0};
+        return ::poll(&watched, 1, Bound) > 0;
+    };
+    std::thread root;
+    const Io::Fd listener(
+        side == QLatin1String("none") || side == QLatin1String("too long") ? -1 : listenAt(path));
+    if (listener.valid())
+        root = std::thread([&] {
+            if (!waitFor(listener.get()))
+                return;
+            const Io::Fd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+            if (side == QLatin1String("mended"))
+                Io::writeAll(client.get(), Mender::Mended);
+            else if (side == QLatin1String("silent"))
+                waitFor(client.get()); // until the mender gives up and closes
+        });
+    const bool said = Mender(path).mend();
+    if (root.joinable())
+        root.join();
+    QCOMPARE(said, mended);
 }
 
 QTEST_GUILESS_MAIN(tst_Server)
