@@ -1,5 +1,5 @@
 #include "logger/errorreport.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -3,7 +3,7 @@
 
 #include "logger/displaytext.h"
 #include "logger/errorreport.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 namespace Logger {
 

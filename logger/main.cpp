@@ -1,6 +1,6 @@
 #include "log/protocol.h"
 #include "logger/form1.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 #include <QApplication>
 

@@ -13,10 +13,10 @@ declare -A may_use=(
     [service]="log"
     [pam]="log"
     [pictures]=""
-    [runtime]="pictures"
-    [logger]="log runtime"
+    [startup]="pictures"
+    [logger]="log startup"
     [viewer/gate]=""
-    [viewer]="viewer/gate runtime"
+    [viewer]="viewer/gate startup"
     [bench]="log logger viewer/gate"
 )
 # The recording service and the PAM step run in every login's path and as

@@ -1,6 +1,6 @@
 #include "logger/form1.h"
 #include "logger/textbox.h"
-#include "runtime/startup.h"
+#include "startup/startup.h"
 #include "tests/screenshot.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "runtime/startup.h"
+#include "startup/startup.h"
 #include "tests/screenshot.h"
 #include "viewer/form1.h"
 #include "viewer/windowframe.h"

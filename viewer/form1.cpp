@@ -1,7 +1,7 @@
 #include "viewer/form1.h"
 #include "ui_form1.h"
 
-#include "runtime/startup.h"
+#include "startup/startup.h"
 
 #include <QApplication>
 #include <QCursor>

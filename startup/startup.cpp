@@ -1,5 +1,5 @@
-#include "runtime/startup.h"
-#include "runtime/version.h"
+#include "startup/startup.h"
+#include "startup/version.h"
 
 #include <QApplication>
 #include <QFile>
