@@ -11,7 +11,6 @@
 #include <utility>
 
 #include <syslog.h>
-#include <systemd/sd-login.h>
 
 namespace {
 
@@ -76,20 +75,6 @@ std::optional<bool> lockedHint(sd_bus_message *message)
     return hint;
 }
 
-// A person's own session, as logind registered it: never a greeter's, a
-// system account's or a background one.
-std::optional<uid_t> personOf(const std::string &session)
-{
-    uid_t uid = 0;
-    Io::CString sessionClass;
-    if (sd_session_get_uid(session.c_str(), &uid) < 0
-        || sd_session_get_class(session.c_str(), sessionClass.out()) < 0)
-        return std::nullopt;
-    if (!People::isPersonsSessionClass(sessionClass.get()) || !People::isPerson(uid))
-        return std::nullopt;
-    return uid;
-}
-
 // What logind says now of the session's lock, if it answers.
 std::optional<bool> lockedHintOf(sd_bus *bus, const char *session)
 {
@@ -110,7 +95,7 @@ std::string errorText(int error)
 
 } // namespace
 
-Logind::Logind(Returns::Counted counted) : m_returns(counted)
+Logind::Logind(Returns::Counted counted, const Sessions &sessions) : m_sessions(sessions), m_returns(counted)
 {
     connect(Clock::now());
 }
@@ -278,9 +263,7 @@ void Logind::ownerChanged(const std::string &owner)
 // their unlock is a return too. A Lock seen already is never undone here.
 void Logind::readLockedHints()
 {
-    char **sessions = nullptr;
-    const int count = sd_get_sessions(&sessions);
-    for (const std::string &session : Io::takeStrings(sessions, count)) {
+    for (const std::string &session : m_sessions.all()) {
         if (lockedHintOf(m_bus, session.c_str()).value_or(false))
             m_returns.locked(session);
     }
@@ -299,11 +282,21 @@ void Logind::unlocked(const std::string &session)
 // LightDM's lock is its greeter in front; the others' is the LockedHint.
 void Logind::lookAtSeat(Clock::time_point now)
 {
-    Io::CString active;
-    uid_t uid = 0;
-    if (sd_seat_get_active("seat0", active.out(), &uid) < 0)
+    const std::optional<std::string> active = m_sessions.activeOn("seat0");
+    if (!active)
         return;
-    const std::optional<uid_t> person = personOf(active.get());
-    if (person && m_returns.wakeCounts(active.get(), *person, lockedHintOf(m_bus, active.get()), now))
-        m_found.push_back({active.get(), *person, "wake"});
+    const std::optional<uid_t> person = personOf(*active);
+    if (person && m_returns.wakeCounts(*active, *person, lockedHintOf(m_bus, active->c_str()), now))
+        m_found.push_back({*active, *person, "wake"});
+}
+
+// A person's own session, as logind registered it: never a greeter's, a
+// system account's or a background one.
+std::optional<uid_t> Logind::personOf(const std::string &session) const
+{
+    const std::optional<uid_t> uid = m_sessions.uid(session);
+    const std::optional<std::string> sessionClass = m_sessions.sessionClass(session);
+    if (!uid || !sessionClass || !People::isPersonsSessionClass(*sessionClass) || !People::isPerson(*uid))
+        return std::nullopt;
+    return uid;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "log/sessions.h"
 #include "service/returns.h"
 
 #include <chrono>
@@ -28,7 +29,8 @@ public:
         std::string source; // "unlock" or "wake"
     };
 
-    explicit Logind(Returns::Counted counted);
+    // What sd-login says of the sessions comes from 'sessions': a test puts its own.
+    explicit Logind(Returns::Counted counted, const Sessions &sessions = Sessions::system());
     ~Logind();
     Logind(const Logind &) = delete;
     Logind &operator=(const Logind &) = delete;
@@ -60,7 +62,9 @@ private:
     void readLockedHints();
     void unlocked(const std::string &session);
     void lookAtSeat(Clock::time_point now);
+    std::optional<uid_t> personOf(const std::string &session) const;
 
+    const Sessions &m_sessions;
     Returns m_returns;
     sd_bus *m_bus = nullptr;
     std::string m_owner; // logind's unique name on the bus

@@ -47,10 +47,10 @@ std::size_t listedBytes(int fd, std::size_t bytes)
 } // namespace
 
 Server::Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller,
-               SessionMarks::Ended ended)
+               const Sessions &sessions)
     : m_loginCaller(loginCaller), m_logPath(logPath), m_update(logPath, LogUpdate::Reading::Changes),
       m_check(logPath), m_owners(SubordinateUids, People::uidOf, People::hasAccount),
-      m_marks(marksFolder, std::move(ended)), m_inFlight(marksFolder + "/in-flight")
+      m_marks(marksFolder, sessions), m_inFlight(marksFolder + "/in-flight")
 {
     m_login.listener = doors.login;
     m_login.login = true;

@@ -4,6 +4,7 @@
 #include "log/journal.h"
 #include "log/logcheck.h"
 #include "log/logupdate.h"
+#include "log/sessions.h"
 #include "service/admission.h"
 #include "service/inflight.h"
 #include "service/logind.h"
@@ -41,9 +42,9 @@ public:
     };
 
     // 'loginCaller' is the one uid the login door serves: root, which only a
-    // test replaces, as it replaces logind's word on which sessions ended.
+    // test replaces, as it replaces logind's word on the sessions.
     Server(Doors doors, std::string logPath, std::string marksFolder, uid_t loginCaller = 0,
-           SessionMarks::Ended ended = {});
+           const Sessions &sessions = Sessions::system());
 
     // Counts the returns that logind tells of, too: unlocks and wakes.
     void follow(Logind &logind);

@@ -12,7 +12,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <systemd/sd-login.h>
 #include <unistd.h>
 
 namespace {
@@ -47,28 +46,23 @@ std::optional<Mark> readMark(const std::string &path)
     return mark;
 }
 
-bool sessionEnded(const std::string &session)
-{
-    Io::CString state;
-    if (sd_session_get_state(session.c_str(), state.out()) < 0)
-        return true;
-    return std::string_view(state.get()) == "closing";
-}
-
-bool isGraphical(const char *session)
-{
-    Io::CString type;
-    if (sd_session_get_type(session, type.out()) < 0)
-        return false;
-    const std::string_view kind = type.get();
-    return kind == "x11" || kind == "wayland" || kind == "mir";
-}
-
 } // namespace
 
-SessionMarks::SessionMarks(std::string folder, Ended ended)
-    : m_folder(std::move(folder)), m_ended(ended ? std::move(ended) : sessionEnded)
+SessionMarks::SessionMarks(std::string folder, const Sessions &sessions)
+    : m_folder(std::move(folder)), m_sessions(sessions)
 { }
+
+bool SessionMarks::ended(const std::string &session) const
+{
+    const std::optional<std::string> state = m_sessions.state(session);
+    return !state || *state == "closing";
+}
+
+bool SessionMarks::isGraphical(const std::string &session) const
+{
+    const std::optional<std::string> type = m_sessions.type(session);
+    return type && (*type == "x11" || *type == "wayland" || *type == "mir");
+}
 
 bool SessionMarks::isSessionId(const std::string &session)
 {
@@ -115,10 +109,8 @@ std::optional<std::size_t> SessionMarks::claim(uid_t uid, const std::string &pee
         return take(peerSession, uid);
     // Outside any session only a graphical one can have started it: a
     // console or ssh login's mark stays for that session's own logger.
-    char **sessions = nullptr;
-    const int count = sd_uid_get_sessions(uid, 0, &sessions);
-    for (const std::string &session : Io::takeStrings(sessions, count)) {
-        if (!isGraphical(session.c_str()))
+    for (const std::string &session : m_sessions.ofUser(uid)) {
+        if (!isGraphical(session))
             continue;
         if (const std::optional<std::size_t> claimed = take(session, uid))
             return claimed;
@@ -153,7 +145,7 @@ void SessionMarks::forgetEnded()
         if (!isSessionId(name))
             continue;
         const std::optional<Mark> mark = readMark(m_folder + '/' + name);
-        if (leftOver || m_ended(name) || !mark || bootSeconds() - mark->at > ClaimWindow.count())
+        if (leftOver || ended(name) || !mark || bootSeconds() - mark->at > ClaimWindow.count())
             ::unlink((m_folder + '/' + entry->d_name).c_str());
     }
 }

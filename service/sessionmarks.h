@@ -1,8 +1,9 @@
 #pragma once
 
+#include "log/sessions.h"
+
 #include <chrono>
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,10 +21,9 @@ public:
     // later, deliberate start.
     static constexpr std::chrono::seconds ClaimWindow{120};
 
-    // Whether logind has let a session go; a test puts its own.
-    using Ended = std::function<bool(const std::string &session)>;
-
-    explicit SessionMarks(std::string folder, Ended ended = {});
+    // 'sessions' tells which sessions logind has let go, and which are a
+    // user's graphical ones; a test puts its own.
+    explicit SessionMarks(std::string folder, const Sessions &sessions = Sessions::system());
 
     // PAM's login in 'session' was recorded, its record beginning at 'recordOffset'.
     void mark(const std::string &session, uid_t uid, std::size_t recordOffset);
@@ -45,7 +45,9 @@ private:
     std::optional<std::size_t> take(const std::string &session, uid_t uid);
     void write(const std::string &session, uid_t uid, std::size_t recordOffset, long long at, bool claimed);
     void forgetEnded();
+    bool ended(const std::string &session) const;
+    bool isGraphical(const std::string &session) const;
 
     std::string m_folder;
-    Ended m_ended;
+    const Sessions &m_sessions;
 };

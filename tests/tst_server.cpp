@@ -43,11 +43,20 @@ int listenAt(const std::string &path)
     return fd;
 }
 
-// The tests' sessions are no logind's: none has ended.
-bool stillOpen(const std::string &)
+// The tests' sessions are no logind's: none has ended, and none is
+// another of the user's.
+class StillOpen final : public Sessions
 {
-    return false;
-}
+public:
+    std::optional<uid_t> uid(const std::string &) const override { return std::nullopt; }
+    std::optional<std::string> sessionClass(const std::string &) const override { return std::nullopt; }
+    std::optional<std::string> state(const std::string &) const override { return "active"; }
+    std::optional<std::string> type(const std::string &) const override { return std::nullopt; }
+    std::vector<std::string> all() const override { return {}; }
+    std::vector<std::string> ofUser(uid_t) const override { return {}; }
+    std::optional<std::string> activeOn(const std::string &) const override { return std::nullopt; }
+};
+const StillOpen stillOpen;
 
 std::string myName()
 {
