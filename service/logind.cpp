@@ -1,6 +1,7 @@
 #include "service/logind.h"
 #include "log/io.h"
 #include "log/journal.h"
+#include "log/message.h"
 #include "log/people.h"
 
 #include <algorithm>
@@ -88,11 +89,6 @@ std::optional<bool> lockedHintOf(sd_bus *bus, const char *session)
     return hint != 0;
 }
 
-std::string errorText(int error)
-{
-    return std::strerror(error < 0 ? -error : error);
-}
-
 } // namespace
 
 Logind::Logind(Returns::Counted counted, const Sessions &sessions) : m_sessions(sessions), m_returns(counted)
@@ -160,7 +156,7 @@ void Logind::lose(Clock::time_point now, int error)
     if (!m_lost)
         Journal::note(
             "Sblocchi dello schermo e risvegli non sono contati come accessi: il bus di sistema non è raggiungibile ("
-                + errorText(error) + "); gli altri accessi sono registrati",
+                + Message::systemError(error < 0 ? -error : error) + "); gli altri accessi sono registrati",
             LOG_WARNING);
     m_lost = true;
 }

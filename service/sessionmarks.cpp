@@ -1,5 +1,6 @@
 #include "service/sessionmarks.h"
 #include "log/io.h"
+#include "log/journal.h"
 #include "log/message.h"
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <syslog.h>
 #include <unistd.h>
 
 namespace {
@@ -88,8 +90,9 @@ void SessionMarks::write(const std::string &session, uid_t uid, std::size_t reco
     Io::Fd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600));
     const bool written = fd.valid() && Io::writeAll(fd.get(), text) && fd.reset();
     if (!written || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        std::fprintf(stderr, "tallix-record: la sessione %s non è stata annotata in %s: %s\n",
-                     session.c_str(), m_folder.c_str(), Message::systemError(errno).c_str());
+        Journal::note("La sessione " + session + " non è stata annotata in " + m_folder + ": "
+                          + Message::systemError(errno),
+                      LOG_ERR);
         ::unlink(temporary.c_str());
     }
 }
