@@ -12,12 +12,12 @@
 //                                screen locker's password check; as root, on a
 //                                throwaway system only
 
-#include "log/accesslog.h"
-#include "log/io.h"
-#include "log/protocol.h"
-#include "log/recordclient.h"
 #include "logger/accessrecorder.h"
 #include "logger/displaytext.h"
+#include "record/accesslog.h"
+#include "record/io.h"
+#include "record/protocol.h"
+#include "record/recordclient.h"
 #include "viewer/gate/passwordgate.h"
 
 #include <QCoreApplication>

@@ -1,9 +1,9 @@
 #include "logger/accessrecorder.h"
-#include "log/accesslog.h"
-#include "log/io.h"
-#include "log/logupdate.h"
-#include "log/recordclient.h"
 #include "logger/displaytext.h"
+#include "record/accesslog.h"
+#include "record/io.h"
+#include "record/logupdate.h"
+#include "record/recordclient.h"
 
 #include <QFile>
 #include <QStringList>

@@ -1,5 +1,5 @@
 #include "logger/displaytext.h"
-#include "log/io.h"
+#include "record/io.h"
 
 #include <QDate>
 #include <QTime>

@@ -1,5 +1,5 @@
-#include "log/protocol.h"
 #include "logger/form1.h"
+#include "record/protocol.h"
 #include "startup/startup.h"
 
 #include <QApplication>

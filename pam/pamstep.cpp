@@ -1,7 +1,7 @@
 #include "pam/pamstep.h"
-#include "log/journal.h"
-#include "log/people.h"
-#include "log/recordclient.h"
+#include "record/journal.h"
+#include "record/people.h"
+#include "record/recordclient.h"
 
 #include <array>
 #include <chrono>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "log/journal.h"
-#include "log/lockers.h"
-#include "log/protocol.h"
+#include "record/journal.h"
+#include "record/lockers.h"
+#include "record/protocol.h"
 
 #include <cstdlib>
 #include <functional>

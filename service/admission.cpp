@@ -1,5 +1,5 @@
 #include "service/admission.h"
-#include "log/protocol.h"
+#include "record/protocol.h"
 
 #include <utility>
 

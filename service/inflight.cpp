@@ -1,6 +1,6 @@
 #include "service/inflight.h"
-#include "log/accesslog.h"
-#include "log/io.h"
+#include "record/accesslog.h"
+#include "record/io.h"
 
 #include <charconv>
 #include <fstream>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/journal.h"
+#include "record/journal.h"
 
 #include <cstddef>
 #include <optional>

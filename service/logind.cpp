@@ -1,8 +1,8 @@
 #include "service/logind.h"
-#include "log/io.h"
-#include "log/journal.h"
-#include "log/message.h"
-#include "log/people.h"
+#include "record/io.h"
+#include "record/journal.h"
+#include "record/message.h"
+#include "record/people.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -91,7 +91,8 @@ std::optional<bool> lockedHintOf(sd_bus *bus, const char *session)
 
 } // namespace
 
-Logind::Logind(Returns::Counted counted, const Sessions &sessions) : m_sessions(sessions), m_returns(counted)
+Logind::Logind(UnlocksAndWakes::Counted counted, const Sessions &sessions)
+    : m_sessions(sessions), m_returns(counted)
 {
     connect(Clock::now());
 }

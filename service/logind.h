@@ -1,7 +1,7 @@
 #pragma once
 
-#include "log/sessions.h"
-#include "service/returns.h"
+#include "record/sessions.h"
+#include "service/unlocksandwakes.h"
 
 #include <chrono>
 #include <optional>
@@ -30,7 +30,7 @@ public:
     };
 
     // What sd-login says of the sessions comes from 'sessions': a test puts its own.
-    explicit Logind(Returns::Counted counted, const Sessions &sessions = Sessions::system());
+    explicit Logind(UnlocksAndWakes::Counted counted, const Sessions &sessions = Sessions::system());
     ~Logind();
     Logind(const Logind &) = delete;
     Logind &operator=(const Logind &) = delete;
@@ -65,7 +65,7 @@ private:
     std::optional<uid_t> personOf(const std::string &session) const;
 
     const Sessions &m_sessions;
-    Returns m_returns;
+    UnlocksAndWakes m_returns;
     sd_bus *m_bus = nullptr;
     std::string m_owner; // logind's unique name on the bus
     std::optional<Clock::time_point> m_retry;

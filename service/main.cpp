@@ -6,8 +6,8 @@
 // streams, signals) may change what it writes. A private install has no
 // service: its logger updates its own log.
 
-#include "log/io.h"
-#include "log/journal.h"
+#include "record/io.h"
+#include "record/journal.h"
 #include "service/logind.h"
 #include "service/mender.h"
 #include "service/server.h"

@@ -1,5 +1,5 @@
 #include "service/mender.h"
-#include "log/io.h"
+#include "record/io.h"
 
 #include <cerrno>
 #include <cstring>

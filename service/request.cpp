@@ -1,5 +1,5 @@
 #include "service/request.h"
-#include "log/protocol.h"
+#include "record/protocol.h"
 
 #include <algorithm>
 

@@ -1,5 +1,5 @@
 #include "service/rules.h"
-#include "log/protocol.h"
+#include "record/protocol.h"
 
 #include <array>
 #include <cstdlib>

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "log/io.h"
-#include "log/journal.h"
-#include "log/logcheck.h"
-#include "log/logupdate.h"
-#include "log/sessions.h"
+#include "record/io.h"
+#include "record/journal.h"
+#include "record/logcheck.h"
+#include "record/logupdate.h"
+#include "record/sessions.h"
 #include "service/admission.h"
 #include "service/inflight.h"
 #include "service/logind.h"

@@ -1,7 +1,7 @@
 #include "service/sessionmarks.h"
-#include "log/io.h"
-#include "log/journal.h"
-#include "log/message.h"
+#include "record/io.h"
+#include "record/journal.h"
+#include "record/message.h"
 
 #include <algorithm>
 #include <cctype>

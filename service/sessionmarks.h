@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/sessions.h"
+#include "record/sessions.h"
 
 #include <chrono>
 #include <cstddef>

@@ -1,5 +1,5 @@
 #include "service/settings.h"
-#include "log/message.h"
+#include "record/message.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/returns.h"
+#include "service/unlocksandwakes.h"
 
 #include <string>
 #include <string_view>
@@ -12,7 +12,7 @@
 // leaves its setting as it was, so that a typo never stops a count.
 struct Settings
 {
-    Returns::Counted counted;
+    UnlocksAndWakes::Counted counted;
     std::vector<std::string> problems;
 
     static Settings read(const std::string &path);

@@ -9,19 +9,19 @@ links=$2
 source "$(dirname "${BASH_SOURCE[0]}")/helpers.sh"
 
 declare -A may_use=(
-    [log]=""
-    [service]="log"
-    [pam]="log"
+    [record]=""
+    [service]="record"
+    [pam]="record"
     [pictures]=""
     [startup]="pictures"
-    [logger]="log startup"
+    [logger]="record startup"
     [viewer/gate]=""
     [viewer]="viewer/gate startup"
-    [bench]="log logger viewer/gate"
+    [bench]="record logger viewer/gate"
 )
 # The recording service and the PAM step run in every login's path and as
 # their own system user: no toolkit.
-qt_free="log service pam"
+qt_free="record service pam"
 
 # The layer of a folder: the longest one in the table that holds it.
 layer_of() {

@@ -2,7 +2,7 @@
 
 // Running the real programs from a test, and reading what they recorded.
 
-#include "log/accesslog.h"
+#include "record/accesslog.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,4 +1,4 @@
-#include "log/accesslog.h"
+#include "record/accesslog.h"
 
 #include <QDate>
 #include <QScopeGuard>

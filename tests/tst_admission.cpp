@@ -1,4 +1,4 @@
-#include "log/protocol.h"
+#include "record/protocol.h"
 #include "service/admission.h"
 #include "service/owners.h"
 #include "service/rules.h"

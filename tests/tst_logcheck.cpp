@@ -1,4 +1,4 @@
-#include "log/logcheck.h"
+#include "record/logcheck.h"
 
 #include <QFile>
 #include <QTemporaryDir>

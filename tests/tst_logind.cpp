@@ -1,5 +1,5 @@
-#include "log/io.h"
-#include "log/sessions.h"
+#include "record/io.h"
+#include "record/sessions.h"
 #include "service/logind.h"
 
 #include <QFile>
@@ -424,7 +424,7 @@ void tst_Logind::stopBus()
 
 bool tst_Logind::startLogind()
 {
-    m_logind.emplace(Returns::Counted{}, m_sessions);
+    m_logind.emplace(UnlocksAndWakes::Counted{}, m_sessions);
     // Connected, its matches in place, logind's owner asked for and known.
     return await([this] { return m_logind->fd() >= 0 && !m_logind->deadline(); });
 }
@@ -516,7 +516,7 @@ bool tst_Logind::perform(const QString &step)
     if (!heardAll())
         return false;
     // The desktop's time after the wake has passed: the service says when.
-    const Clock::time_point due = m_logind->deadline().value_or(Clock::now() + Returns::WakeDelay);
+    const Clock::time_point due = m_logind->deadline().value_or(Clock::now() + UnlocksAndWakes::WakeDelay);
     for (Logind::Return &found : m_logind->process(due))
         m_returns.push_back(std::move(found));
     return true;
@@ -596,7 +596,7 @@ void tst_Logind::theBusIsFollowedAgainAfterItsLoss()
     m_fake.reset();
     m_forger.reset();
     stopBus();
-    m_logind.emplace(Returns::Counted{}, m_sessions);
+    m_logind.emplace(UnlocksAndWakes::Counted{}, m_sessions);
     QCOMPARE(m_logind->fd(), -1);
     for (const char *session : {"1", "2"}) {
         const std::optional<Clock::time_point> retry = m_logind->deadline();

@@ -1,6 +1,6 @@
-#include "log/accesslog.h"
-#include "log/logcheck.h"
-#include "log/logupdate.h"
+#include "record/accesslog.h"
+#include "record/logcheck.h"
+#include "record/logupdate.h"
 
 #include <QDir>
 #include <QFile>

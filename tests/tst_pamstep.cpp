@@ -1,7 +1,7 @@
-#include "log/io.h"
-#include "log/journal.h"
-#include "log/protocol.h"
 #include "pam/pamstep.h"
+#include "record/io.h"
+#include "record/journal.h"
+#include "record/protocol.h"
 
 #include <QTemporaryDir>
 #include <QTest>

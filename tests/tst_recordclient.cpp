@@ -1,5 +1,5 @@
-#include "log/io.h"
-#include "log/recordclient.h"
+#include "record/io.h"
+#include "record/recordclient.h"
 #include "service/request.h"
 
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 // may have damaged: every byte of it is read at each access.
 #include "tests/fuzz/fuzz.h"
 
-#include "log/accesslog.h"
+#include "record/accesslog.h"
 
 #include <cstdint>
 #include <string>

@@ -1,7 +1,7 @@
 // The service's reply, as the logger and the PAM step read it.
 #include "tests/fuzz/fuzz.h"
 
-#include "log/protocol.h"
+#include "record/protocol.h"
 
 #include <cstdint>
 #include <string_view>

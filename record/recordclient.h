@@ -1,7 +1,7 @@
 #pragma once
 
-#include "log/mappedfile.h"
-#include "log/protocol.h"
+#include "record/mappedfile.h"
+#include "record/protocol.h"
 
 #include <chrono>
 #include <cstddef>

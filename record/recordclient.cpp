@@ -1,6 +1,6 @@
-#include "log/recordclient.h"
-#include "log/io.h"
-#include "log/message.h"
+#include "record/recordclient.h"
+#include "record/io.h"
+#include "record/message.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "log/people.h"
+#include "record/people.h"
 
 #include <fstream>
 #include <string>

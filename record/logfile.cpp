@@ -1,6 +1,6 @@
-#include "log/logfile.h"
-#include "log/io.h"
-#include "log/message.h"
+#include "record/logfile.h"
+#include "record/io.h"
+#include "record/message.h"
 
 #include <cerrno>
 #include <climits>

@@ -13,7 +13,7 @@
 // is one access: the two signals of one unlock count once, an unlock heard
 // both from its screen locker and from logind counts once, and a wake into
 // a session that the desktop locks counts at its unlock, never twice.
-class Returns
+class UnlocksAndWakes
 {
 public:
     using Clock = std::chrono::steady_clock;
@@ -36,7 +36,7 @@ public:
     // own; its unlock within this time after is the same return.
     static constexpr std::chrono::minutes UnlockAfterWake{2};
 
-    explicit Returns(Counted counted);
+    explicit UnlocksAndWakes(Counted counted);
 
     const Counted &counted() const { return m_counted; }
 

@@ -1,4 +1,4 @@
-#include "log/accesstime.h"
+#include "record/accesstime.h"
 
 #include <ctime>
 

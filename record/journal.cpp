@@ -1,5 +1,5 @@
-#include "log/journal.h"
-#include "log/protocol.h"
+#include "record/journal.h"
+#include "record/protocol.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "log/io.h"
+#include "record/io.h"
 
 #include <cerrno>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/accesstime.h"
+#include "record/accesstime.h"
 
 #include <cstddef>
 #include <string>

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "log/accesslog.h"
-#include "log/accesstime.h"
-#include "log/logfile.h"
-#include "log/mappedfile.h"
+#include "record/accesslog.h"
+#include "record/accesstime.h"
+#include "record/logfile.h"
+#include "record/mappedfile.h"
 
 #include <chrono>
 #include <functional>

@@ -1,5 +1,5 @@
-#include "log/accesslog.h"
-#include "log/io.h"
+#include "record/accesslog.h"
+#include "record/io.h"
 
 #include <algorithm>
 #include <cstring>

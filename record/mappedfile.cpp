@@ -1,4 +1,4 @@
-#include "log/mappedfile.h"
+#include "record/mappedfile.h"
 
 #include <sys/mman.h>
 

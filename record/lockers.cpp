@@ -1,6 +1,6 @@
-#include "log/lockers.h"
-#include "log/io.h"
-#include "log/people.h"
+#include "record/lockers.h"
+#include "record/io.h"
+#include "record/people.h"
 
 #include <algorithm>
 #include <array>

@@ -1,5 +1,5 @@
-#include "log/sessions.h"
-#include "log/io.h"
+#include "record/sessions.h"
+#include "record/io.h"
 
 #include <systemd/sd-login.h>
 

@@ -1,6 +1,6 @@
-#include "log/logcheck.h"
-#include "log/accesslog.h"
-#include "log/message.h"
+#include "record/logcheck.h"
+#include "record/accesslog.h"
+#include "record/message.h"
 
 #include <algorithm>
 #include <cerrno>

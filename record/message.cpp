@@ -1,4 +1,4 @@
-#include "log/message.h"
+#include "record/message.h"
 
 #include <cerrno>
 

@@ -1,15 +1,15 @@
-#include "service/returns.h"
+#include "service/unlocksandwakes.h"
 
-Returns::Returns(Counted counted) : m_counted(counted) { }
+UnlocksAndWakes::UnlocksAndWakes(Counted counted) : m_counted(counted) { }
 
-void Returns::locked(const std::string &session)
+void UnlocksAndWakes::locked(const std::string &session)
 {
     m_locked.insert(session);
     // A new lock: its unlock is a return of its own, whatever came before.
     m_returned.erase(session);
 }
 
-bool Returns::unlocked(const std::string &session, Clock::time_point now)
+bool UnlocksAndWakes::unlocked(const std::string &session, Clock::time_point now)
 {
     if (m_locked.erase(session) == 0 || !m_counted.unlocks)
         return false;
@@ -17,7 +17,7 @@ bool Returns::unlocked(const std::string &session, Clock::time_point now)
     return true;
 }
 
-bool Returns::lockerUnlocked(const std::string &session, Clock::time_point now)
+bool UnlocksAndWakes::lockerUnlocked(const std::string &session, Clock::time_point now)
 {
     // logind's word on this unlock, if it comes after, is the same return.
     m_locked.erase(session);
@@ -39,41 +39,41 @@ bool Returns::lockerUnlocked(const std::string &session, Clock::time_point now)
     return true;
 }
 
-bool Returns::isLocked(const std::string &session) const
+bool UnlocksAndWakes::isLocked(const std::string &session) const
 {
     return m_locked.count(session) > 0;
 }
 
-void Returns::ended(const std::string &session)
+void UnlocksAndWakes::ended(const std::string &session)
 {
     m_locked.erase(session);
     m_returned.erase(session);
 }
 
-void Returns::sleeping()
+void UnlocksAndWakes::sleeping()
 {
     m_wakeDue.reset();
 }
 
-void Returns::woke(Clock::time_point now)
+void UnlocksAndWakes::woke(Clock::time_point now)
 {
     m_recordedSinceWake.clear();
     if (m_counted.wakes)
         m_wakeDue = now + WakeDelay;
 }
 
-void Returns::recorded(uid_t person)
+void UnlocksAndWakes::recorded(uid_t person)
 {
     if (m_wakeDue)
         m_recordedSinceWake.insert(person);
 }
 
-std::optional<Returns::Clock::time_point> Returns::wakeDue() const
+std::optional<UnlocksAndWakes::Clock::time_point> UnlocksAndWakes::wakeDue() const
 {
     return m_wakeDue;
 }
 
-bool Returns::takeWake(Clock::time_point now)
+bool UnlocksAndWakes::takeWake(Clock::time_point now)
 {
     if (!m_wakeDue || *m_wakeDue > now)
         return false;
@@ -81,8 +81,8 @@ bool Returns::takeWake(Clock::time_point now)
     return true;
 }
 
-bool Returns::wakeCounts(const std::string &session, uid_t person, std::optional<bool> lockedNow,
-                         Clock::time_point now)
+bool UnlocksAndWakes::wakeCounts(const std::string &session, uid_t person, std::optional<bool> lockedNow,
+                                 Clock::time_point now)
 {
     // What logind says now outweighs the Lock once heard. Some screen lockers
     // have logind lock the session and never tell it of the unlock: such a
@@ -106,7 +106,7 @@ bool Returns::wakeCounts(const std::string &session, uid_t person, std::optional
     return true;
 }
 
-void Returns::remember(const std::string &session, Clock::time_point now, Heard heard)
+void UnlocksAndWakes::remember(const std::string &session, Clock::time_point now, Heard heard)
 {
     // What no later word can be merged with any more goes: this stays as
     // small as the sessions that came back in the last minutes.

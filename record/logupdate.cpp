@@ -1,7 +1,7 @@
-#include "log/logupdate.h"
-#include "log/accesslog.h"
-#include "log/logcheck.h"
-#include "log/message.h"
+#include "record/logupdate.h"
+#include "record/accesslog.h"
+#include "record/logcheck.h"
+#include "record/message.h"
 
 #include <new>
 #include <utility>

@@ -1,4 +1,4 @@
-#include "log/protocol.h"
+#include "record/protocol.h"
 
 #include <charconv>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "log/io.h"
-#include "log/mappedfile.h"
+#include "record/io.h"
+#include "record/mappedfile.h"
 
 #include <chrono>
 #include <string>

@@ -1,6 +1,6 @@
-#include "log/lockers.h"
-#include "service/returns.h"
+#include "record/lockers.h"
 #include "service/settings.h"
+#include "service/unlocksandwakes.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,7 +11,7 @@
 
 using namespace std::chrono_literals;
 
-class tst_Returns : public QObject
+class tst_UnlocksAndWakes : public QObject
 {
     Q_OBJECT
 
@@ -24,7 +24,7 @@ private slots:
     void settingsFromTheAdministratorsFile();
 };
 
-void tst_Returns::oneReturnIsOneAccess_data()
+void tst_UnlocksAndWakes::oneReturnIsOneAccess_data()
 {
     QTest::addColumn<bool>("unlocks");
     QTest::addColumn<bool>("wakes");
@@ -114,7 +114,7 @@ void tst_Returns::oneReturnIsOneAccess_data()
         << true << true << "sleep, wake, look a, wait 150, locker a" << 2;
 }
 
-void tst_Returns::oneReturnIsOneAccess()
+void tst_UnlocksAndWakes::oneReturnIsOneAccess()
 {
     QFETCH(bool, unlocks);
     QFETCH(bool, wakes);
@@ -122,9 +122,9 @@ void tst_Returns::oneReturnIsOneAccess()
     QFETCH(int, accesses);
 
     const std::map<QString, uid_t> people{{"a", 1000}, {"b", 1001}};
-    Returns returns({unlocks, wakes});
-    Returns::Clock::time_point woke{};
-    Returns::Clock::time_point now{};
+    UnlocksAndWakes returns({unlocks, wakes});
+    UnlocksAndWakes::Clock::time_point woke{};
+    UnlocksAndWakes::Clock::time_point now{};
     int counted = 0;
     const auto access = [&](uid_t person) {
         ++counted;
@@ -157,14 +157,14 @@ void tst_Returns::oneReturnIsOneAccess()
         } else if (words[0] == "login") {
             access(person);
         } else if (words[0] == "early") {
-            QVERIFY(!returns.takeWake(woke + Returns::WakeDelay - 1s));
+            QVERIFY(!returns.takeWake(woke + UnlocksAndWakes::WakeDelay - 1s));
         } else {
             QCOMPARE(words[0], "look");
             const QString said = words.value(2);
             QVERIFY(said.isEmpty() || said == "locked" || said == "unanswered");
             const std::optional<bool> lockedNow =
                 said == "unanswered" ? std::nullopt : std::optional<bool>(said == "locked");
-            now = std::max(now, woke + Returns::WakeDelay);
+            now = std::max(now, woke + UnlocksAndWakes::WakeDelay);
             if (returns.takeWake(now) && returns.wakeCounts(session, person, lockedNow, now))
                 access(person);
             QVERIFY(!returns.takeWake(now));
@@ -173,7 +173,7 @@ void tst_Returns::oneReturnIsOneAccess()
     QCOMPARE(counted, accesses);
 }
 
-void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession_data()
+void tst_UnlocksAndWakes::aLockersWordIsBelievedOnlyFromItsOwnSession_data()
 {
     QTest::addColumn<QString>("service");
     QTest::addColumn<int>("caller");
@@ -226,7 +226,7 @@ void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession_data()
     row("a system account", {"xscreensaver", 100, 100, 100}, false);
 }
 
-void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession()
+void tst_UnlocksAndWakes::aLockersWordIsBelievedOnlyFromItsOwnSession()
 {
     QFETCH(QString, service);
     QFETCH(int, caller);
@@ -246,7 +246,7 @@ void tst_Returns::aLockersWordIsBelievedOnlyFromItsOwnSession()
     QVERIFY2(doubt.has_value() != believed, doubt.value_or("believed").c_str());
 }
 
-void tst_Returns::settingsFromTheAdministratorsFile_data()
+void tst_UnlocksAndWakes::settingsFromTheAdministratorsFile_data()
 {
     QTest::addColumn<QByteArray>("contents");
     QTest::addColumn<bool>("unlocks");
@@ -266,7 +266,7 @@ void tst_Returns::settingsFromTheAdministratorsFile_data()
     QTest::newRow("the last line holds") << QByteArray("Wake=no\nWake=yes") << true << true << QStringList();
 }
 
-void tst_Returns::settingsFromTheAdministratorsFile()
+void tst_UnlocksAndWakes::settingsFromTheAdministratorsFile()
 {
     QFETCH(QByteArray, contents);
     QFETCH(bool, unlocks);
@@ -286,5 +286,5 @@ void tst_Returns::settingsFromTheAdministratorsFile()
     QCOMPARE(told, problems);
 }
 
-QTEST_GUILESS_MAIN(tst_Returns)
-#include "tst_returns.moc"
+QTEST_GUILESS_MAIN(tst_UnlocksAndWakes)
+#include "tst_unlocksandwakes.moc"

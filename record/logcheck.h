@@ -1,6 +1,6 @@
 #pragma once
 
-#include "log/io.h"
+#include "record/io.h"
 
 #include <cstddef>
 #include <cstdint>
