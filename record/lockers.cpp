@@ -1,6 +1,7 @@
 #include "record/lockers.h"
 #include "record/io.h"
 #include "record/people.h"
+#include "record/sessions.h"
 
 #include <algorithm>
 #include <array>
@@ -66,18 +67,13 @@ std::optional<Session> sessionFacts(const std::string &id)
 {
     if (id.empty())
         return std::nullopt;
-    Session found;
-    Io::CString sessionClass, type, seat;
-    const bool known = sd_session_get_uid(id.c_str(), &found.uid) >= 0
-        && sd_session_get_class(id.c_str(), sessionClass.out()) >= 0
-        && sd_session_get_type(id.c_str(), type.out()) >= 0;
-    if (!known)
+    const Sessions &sessions = Sessions::system();
+    const std::optional<uid_t> uid = sessions.uid(id);
+    const std::optional<std::string> sessionClass = sessions.sessionClass(id);
+    const std::optional<std::string> type = sessions.type(id);
+    if (!uid || !sessionClass || !type)
         return std::nullopt;
-    found.sessionClass = sessionClass.get();
-    found.type = type.get();
-    found.seated = sd_session_get_seat(id.c_str(), seat.out()) >= 0;
-    found.active = sd_session_is_active(id.c_str()) > 0;
-    return found;
+    return Session{*uid, *sessionClass, *type, sessions.seat(id).has_value(), sessions.isActive(id)};
 }
 
 std::string callerSession(pid_t pid, uid_t uid)

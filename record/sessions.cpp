@@ -41,6 +41,17 @@ public:
         return taken(sd_session_get_type(session.c_str(), text.out()), text);
     }
 
+    std::optional<std::string> seat(const std::string &session) const override
+    {
+        Io::CString text;
+        return taken(sd_session_get_seat(session.c_str(), text.out()), text);
+    }
+
+    bool isActive(const std::string &session) const override
+    {
+        return sd_session_is_active(session.c_str()) > 0;
+    }
+
     std::vector<std::string> all() const override
     {
         char **list = nullptr;

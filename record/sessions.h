@@ -25,6 +25,10 @@ public:
     virtual std::optional<std::string> state(const std::string &session) const = 0;
     // "x11", "wayland", "tty"...
     virtual std::optional<std::string> type(const std::string &session) const = 0;
+    // The seat it sits at; none for ssh's, cron's and the like.
+    virtual std::optional<std::string> seat(const std::string &session) const = 0;
+    // In front on its seat.
+    virtual bool isActive(const std::string &session) const = 0;
     virtual std::vector<std::string> all() const = 0;
     virtual std::vector<std::string> ofUser(uid_t uid) const = 0;
     // The session in the foreground of 'seat', if any.

@@ -173,6 +173,8 @@ public:
     {
         return seat == "seat0" ? active : std::nullopt;
     }
+    std::optional<std::string> seat(const std::string &) const override { return std::nullopt; }
+    bool isActive(const std::string &) const override { return false; }
 
     // Persons 1000 and 1001, a background session of 1000's, a greeter, a
     // system account's own session, and the marker's; sd-login does not

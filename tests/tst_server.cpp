@@ -55,6 +55,8 @@ public:
     std::vector<std::string> all() const override { return {}; }
     std::vector<std::string> ofUser(uid_t) const override { return {}; }
     std::optional<std::string> activeOn(const std::string &) const override { return std::nullopt; }
+    std::optional<std::string> seat(const std::string &) const override { return std::nullopt; }
+    bool isActive(const std::string &) const override { return true; }
 };
 const StillOpen stillOpen;
 
