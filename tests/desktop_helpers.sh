@@ -51,7 +51,7 @@ install_from() {
     local cache=$1
     shift
     DEBIAN_FRONTEND=noninteractive apt-get install -q -y --no-download --no-install-recommends \
-        -o Dir::Cache::archives="$cache/archives" "$@" >>/tmp/desktop-install.log 2>&1 ||
+        -o Dir::Cache::archives="$cache/archives" -o Dir::State::Lists="$cache/lists" "$@" >>/tmp/desktop-install.log 2>&1 ||
         { tail -n 30 /tmp/desktop-install.log; return 1; }
 }
 # The packages of a group that desktop_packages.sh wrote in CACHE/groups.
