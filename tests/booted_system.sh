@@ -18,6 +18,7 @@ action=$1
 state=$2
 shift 2
 tests=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source "$tests/booted_root.sh"
 
 inside_root() {
     local work=$1 base=$2 shared
@@ -33,18 +34,7 @@ inside_root() {
     mount --rbind /dev "$work/root/dev"
     mount -t proc proc "$work/root/proc"
     mount -t tmpfs tmpfs "$work/root/run"
-    # A machine that can suspend but never sleeps: logind and systemd-sleep
-    # take their whole path to a wake, and the write of "mem" lands here.
-    mount -t sysfs sysfs "$work/root/sys"
-    mount -t tmpfs -o size=64k,mode=0755 tmpfs "$work/root/sys/power"
-    echo "freeze mem" >"$work/root/sys/power/state"
-    # What the tests that add users and packages check before they do.
-    touch "$work/root/etc/tallix-throwaway-root"
-    # Booting empties /tmp, where the checkout under test may lie.
-    mkdir -p "$work/root/etc/tmpfiles.d"
-    ln -sfn /dev/null "$work/root/etc/tmpfiles.d/tmp.conf"
-    # Debian 13 mounts a tmpfs on it, over the checkout's bind.
-    ln -sfn /dev/null "$work/root/etc/systemd/system/tmp.mount"
+    booted_root "$work/root"
     # A network of its own: a test may listen on its loopback.
     ip link set lo up
     # pivot_root rather than chroot: the kernel lets nobody in a chroot make

@@ -6,7 +6,8 @@
 # with all their names in CACHE/packages and, a line a group, the group's
 # name and its packages in CACHE/groups: the order in which the test
 # installs them. apt reads package lists of its own in CACHE/lists, and
-# the machine's stay as they are.
+# the machine's stay as they are: the packages are installed only in the
+# throwaway root the test boots.
 #   desktop_packages.sh CACHE [LIST]
 # LIST desktop (the default), for desktop_session.sh: LightDM, its GTK
 #   greeter, a bare Xfce session and light-locker.

@@ -40,8 +40,7 @@ kernel() {
     (cd "$work" && apt-get download -q "$@" -o APT::Sandbox::User=root "$package" >/dev/null)
     dpkg-deb -x "$work"/*.deb "$work/package"
     tree=$(find "$work/package" -type d -path "*/modules/$release" | head -n 1)
-    busybox depmod -b "$work/package" "$release" 2>/dev/null || true
-    [ -s "$tree/modules.dep" ] || busybox depmod -b "$work/package/usr" "$release"
+    busybox depmod -b "${tree%/lib/modules/*}" "$release"
     mkdir -p "$work/initrd/bin" "$work/initrd/lib/modules/$release" "$work/initrd/proc" "$work/initrd/sys" "$work/initrd/dev"
     cp /bin/busybox "$work/initrd/bin/"
     cp "$init" "$work/initrd/init"
