@@ -54,7 +54,9 @@ prompt_of() {
     esac
 }
 # A locker busy with its lock may answer late or never: each question to it
-# has a deadline.
+# has a deadline. The waits for the locker are long: in an emulated machine
+# Plasma's greeter takes half a minute to show, and a wait costs its full
+# length only when what it awaits never comes (MATE's lock on a suspend).
 ask_user() { as_user timeout 10 "$@"; }
 has_name() {
     ask_user dbus-send --session --print-reply --dest=org.freedesktop.DBus / org.freedesktop.DBus.NameHasOwner \
@@ -166,7 +168,7 @@ enter_wrong() {
     for try in 1 2 3; do
         show_prompt || return 1
         enter "$wrong"
-        within 15 refused_more_than "$refused" && return 0
+        within 30 refused_more_than "$refused" && return 0
         echo "  (the wrong password went unheard, try $try)"
     done
     return 1
@@ -177,7 +179,7 @@ enter_right() {
         show_prompt || return 1
         enter "$password"
         returned=$(date +%s.%N)
-        within 10 unlocked && return 0
+        within 30 unlocked && return 0
         echo "  (the right password went unheard, try $try)"
     done
     return 1
@@ -201,10 +203,10 @@ round() {
     logind) loginctl lock-session "$session" || trouble "loginctl lock-session failed" ;;
     suspend) systemctl suspend || trouble "systemctl suspend failed" ;;
     esac
-    if ! within 30 locked; then
+    if ! within 90 locked; then
         if [ "$way" = suspend ]; then
             echo "  the locker did not lock on the suspend; logind: $(signals_since)"
-            added=$(added_since "$before" 1 15)
+            added=$(added_since "$before" 1 30)
             [ "$added" -eq 1 ] || trouble "the wake into an unlocked session added $added records, not 1"
             echo "  the wake added $added record(s), named '$(newest_source)'"
         else
@@ -222,7 +224,7 @@ round() {
         # prompt drops the keys typed meanwhile; xscreensaver-auth tells of
         # the refusal, then ends.
         within 10 past "$at" 3
-        [ "$desktop" != xscreensaver ] || within 10 gone "$pid"
+        [ "$desktop" != xscreensaver ] || within 30 gone "$pid"
     else
         stuck "PAM never heard the wrong password at $(prompt_of "$desktop")"
     fi
@@ -237,7 +239,7 @@ round() {
         stuck "the right password did not unlock $(prompt_of "$desktop")"
         return
     fi
-    added=$(added_since "$before" 1 10)
+    added=$(added_since "$before" 1 30)
     local timing="no record"
     ((added > 0)) && timing="$(since_return) s from the Return to the record"
     echo "  unlocked; logind: $(signals_since); LockedHint=$(session_property "$session" LockedHint)"
