@@ -31,7 +31,17 @@ inside_root() {
             mount --rbind -o ro "$shared" "$work/root$shared"
         done <"$work/shared"
     fi
+    # The machine's /dev, but not its console or VTs: PID 1 and the console's
+    # password agent write to a /dev/console that leads nowhere, no getty
+    # takes a VT, and logind neither holds one in reserve nor starts gettys.
     mount --rbind /dev "$work/root/dev"
+    mount --bind /dev/null "$work/root/dev/console"
+    for unit in getty@.service autovt@.service serial-getty@.service console-getty.service \
+        container-getty@.service systemd-ask-password-console.path; do
+        ln -sfn /dev/null "$work/root/etc/systemd/system/$unit"
+    done
+    mkdir -p "$work/root/etc/systemd/logind.conf.d"
+    printf '[Login]\nNAutoVTs=0\nReserveVT=0\n' >"$work/root/etc/systemd/logind.conf.d/tallix-no-vt.conf"
     mount -t proc proc "$work/root/proc"
     mount -t tmpfs tmpfs "$work/root/run"
     booted_root "$work/root"
@@ -57,6 +67,24 @@ inside() {
     else
         nsenter -t "$(pid)" -m -p -n -r -w "$@"
     fi
+}
+# The processes of a container that hold the machine's console (5:1) or
+# one of its VTs (major 4 in hex, as stat tells it), each with what it
+# holds; a virtual machine has its own.
+machine_ttys_held() {
+    local ns process fd
+    [ -s "$state/pid" ] && [ ! -e "$state/guest" ] || return 0
+    ns=$(readlink "/proc/$(pid)/ns/pid") || return 0
+    for process in /proc/[0-9]*; do
+        [ "$(readlink "$process/ns/pid" 2>/dev/null)" = "$ns" ] || continue
+        for fd in "$process"/fd/*; do
+            case $(stat -L -c '%F %t:%T' "$fd" 2>/dev/null) in
+            "character special file 4:"* | "character special file 5:1")
+                echo "$(cat "$process/comm" 2>/dev/null) $(readlink "$fd")"
+                ;;
+            esac
+        done
+    done
 }
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -109,14 +137,18 @@ boot)
     inside rm -f /usr/sbin/policy-rc.d
     inside dpkg -i "$packages/tallix-record.deb" "$packages/tallix.deb" >"$state/dpkg.log" 2>&1 || { cat "$state/dpkg.log"; exit 1; }
     inside systemctl is-active --quiet tallix-record.socket || { echo "booted_system: the socket is not active"; exit 1; }
+    held=$(machine_ttys_held)
+    [ -z "$held" ] || { echo "booted_system: the machine's console or VTs held inside: $held"; exit 1; }
     ;;
 run)
     inside "$@"
     ;;
 halt)
+    held=$(machine_ttys_held)
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
     sleep 0.5
     [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
+    [ -z "$held" ] || { echo "booted_system: the machine's console or VTs held inside at the end: $held"; exit 1; }
     ;;
 esac
