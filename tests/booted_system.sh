@@ -80,7 +80,7 @@ machine_ttys_held() {
         for fd in "$process"/fd/*; do
             case $(stat -L -c '%F %t:%T' "$fd" 2>/dev/null) in
             "character special file 4:"* | "character special file 5:1")
-                echo "$(cat "$process/comm" 2>/dev/null) $(readlink "$fd")"
+                echo "$(cat "$process/comm" 2>/dev/null) on $(readlink "$fd")"
                 ;;
             esac
         done
@@ -137,14 +137,14 @@ boot)
     inside rm -f /usr/sbin/policy-rc.d
     inside dpkg -i "$packages/tallix-record.deb" "$packages/tallix.deb" >"$state/dpkg.log" 2>&1 || { cat "$state/dpkg.log"; exit 1; }
     inside systemctl is-active --quiet tallix-record.socket || { echo "booted_system: the socket is not active"; exit 1; }
-    held=$(machine_ttys_held)
+    held=$(machine_ttys_held | sort -u | paste -sd ',')
     [ -z "$held" ] || { echo "booted_system: the machine's console or VTs held inside: $held"; exit 1; }
     ;;
 run)
     inside "$@"
     ;;
 halt)
-    held=$(machine_ttys_held)
+    held=$(machine_ttys_held | sort -u | paste -sd ',')
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
     sleep 0.5
     [ -s "$state/layers" ] && rm -rf "$(layers)"
