@@ -35,7 +35,7 @@ inside_root() {
     # password agent write to a /dev/console that leads nowhere, no getty
     # takes a VT, and logind neither holds one in reserve nor starts gettys.
     mount --rbind /dev "$work/root/dev"
-    mount --bind /dev/null "$work/root/dev/console"
+    if [ -e "$work/root/dev/console" ]; then mount --bind /dev/null "$work/root/dev/console"; fi
     for unit in getty@.service autovt@.service serial-getty@.service console-getty.service \
         container-getty@.service systemd-ask-password-console.path; do
         ln -sfn /dev/null "$work/root/etc/systemd/system/$unit"
