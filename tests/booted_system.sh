@@ -69,8 +69,8 @@ inside() {
     fi
 }
 # The processes of a container that hold the machine's console (5:1) or
-# one of its VTs (major 4 in hex, as stat tells it), each with what it
-# holds; a virtual machine has its own.
+# one of its VTs (major 4 in hex, as stat tells it), on one line, each
+# with what it holds once; a virtual machine has its own.
 machine_ttys_held() {
     local ns process fd
     [ -s "$state/pid" ] && [ ! -e "$state/guest" ] || return 0
@@ -84,7 +84,7 @@ machine_ttys_held() {
                 ;;
             esac
         done
-    done
+    done | sort -u | paste -sd ','
 }
 
 if [ "$(id -u)" -ne 0 ]; then
@@ -137,14 +137,14 @@ boot)
     inside rm -f /usr/sbin/policy-rc.d
     inside dpkg -i "$packages/tallix-record.deb" "$packages/tallix.deb" >"$state/dpkg.log" 2>&1 || { cat "$state/dpkg.log"; exit 1; }
     inside systemctl is-active --quiet tallix-record.socket || { echo "booted_system: the socket is not active"; exit 1; }
-    held=$(machine_ttys_held | sort -u | paste -sd ',')
+    held=$(machine_ttys_held)
     [ -z "$held" ] || { echo "booted_system: the machine's console or VTs held inside: $held"; exit 1; }
     ;;
 run)
     inside "$@"
     ;;
 halt)
-    held=$(machine_ttys_held | sort -u | paste -sd ',')
+    held=$(machine_ttys_held)
     [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
     sleep 0.5
     [ -s "$state/layers" ] && rm -rf "$(layers)"
