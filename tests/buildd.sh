@@ -99,6 +99,8 @@ started=$SECONDS
 command=(chroot --userspec=builder:builder / env -i HOME=/home/builder PATH=/usr/bin:/bin LANG=C.UTF-8
     "${environment[@]}" sh -c "umask $umask && cd $inside && dpkg-buildpackage -us -uc")
 if ! in_chroot --net >"$out/buildd.log" 2>&1; then
+    # Tests run side by side, so a failed check can lie far above the tail.
+    grep -E -A1 'FAIL!  :' "$out/buildd.log" | head -n 40 || true
     tail -n 80 "$out/buildd.log"
     exit 1
 fi
