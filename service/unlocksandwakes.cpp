@@ -5,16 +5,21 @@ UnlocksAndWakes::UnlocksAndWakes(Counted counted) : m_counted(counted) { }
 void UnlocksAndWakes::locked(const std::string &session)
 {
     m_locked.insert(session);
-    // A new lock: its unlock is a return of its own, whatever came before.
-    m_returned.erase(session);
+    // A new lock: its unlock is a return of its own, whatever came before,
+    // unless this is the desktop's lock at the wake, come after the look.
+    const auto last = m_returned.find(session);
+    if (last != m_returned.end() && last->second.heard != Heard::Wake)
+        m_returned.erase(last);
 }
 
 bool UnlocksAndWakes::unlocked(const std::string &session, Clock::time_point now)
 {
     if (m_locked.erase(session) == 0 || !m_counted.unlocks)
         return false;
+    const bool joined = joinsLastReturn(session, now, Heard::Logind);
+    // Remembered even when joined: the locker's word on it may follow.
     remember(session, now, Heard::Logind);
-    return true;
+    return !joined;
 }
 
 bool UnlocksAndWakes::lockerUnlocked(const std::string &session, Clock::time_point now)
@@ -25,15 +30,10 @@ bool UnlocksAndWakes::lockerUnlocked(const std::string &session, Clock::time_poi
         return false;
     // Each password the locker takes is an unlock; logind's word on it may
     // have come first, and a wake may have counted before it.
-    const auto last = m_returned.find(session);
-    if (last != m_returned.end() && last->second.heard != Heard::Locker) {
-        const Clock::duration same = last->second.heard == Heard::Wake ? Clock::duration(UnlockAfterWake)
-                                                                       : Clock::duration(SameUnlock);
-        const bool merged = now - last->second.at < same;
-        // Merged once: the next unlock is a return of its own.
-        m_returned.erase(last);
-        if (merged)
-            return false;
+    if (joinsLastReturn(session, now, Heard::Locker)) {
+        // Joined once: the next unlock is a return of its own.
+        m_returned.erase(session);
+        return false;
     }
     remember(session, now, Heard::Locker);
     return true;
@@ -104,6 +104,18 @@ bool UnlocksAndWakes::wakeCounts(const std::string &session, uid_t person, std::
     // A locker logind does not know may stand before it still.
     remember(session, now, Heard::Wake);
     return true;
+}
+
+// Whether an unlock told now is the session's last return counted: the
+// other's word on the same unlock, or the unlock that ends a wake's lock.
+bool UnlocksAndWakes::joinsLastReturn(const std::string &session, Clock::time_point now, Heard heard) const
+{
+    const auto last = m_returned.find(session);
+    if (last == m_returned.end() || last->second.heard == heard)
+        return false;
+    const Clock::duration same =
+        last->second.heard == Heard::Wake ? Clock::duration(UnlockAfterWake) : Clock::duration(SameUnlock);
+    return now - last->second.at < same;
 }
 
 void UnlocksAndWakes::remember(const std::string &session, Clock::time_point now, Heard heard)

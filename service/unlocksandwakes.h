@@ -32,8 +32,9 @@ public:
     // An unlock that logind tells and the locker's own word on it: KDE sets
     // the LockedHint about 0.2 s after its PAM step, later on a busy machine.
     static constexpr std::chrono::seconds SameUnlock{5};
-    // A locker that logind does not know leaves the wake to count on its
-    // own; its unlock within this time after is the same return.
+    // A wake counted before the desktop's lock stood: a locker that logind
+    // does not know, or a lock that came after the look on a busy machine.
+    // The unlock within this time after the wake is the same return.
     static constexpr std::chrono::minutes UnlockAfterWake{2};
 
     explicit UnlocksAndWakes(Counted counted);
@@ -71,6 +72,7 @@ private:
     // Who told of a return.
     enum class Heard { Logind, Locker, Wake };
     void remember(const std::string &session, Clock::time_point now, Heard heard);
+    bool joinsLastReturn(const std::string &session, Clock::time_point now, Heard heard) const;
 
     struct LastReturn
     {
