@@ -58,6 +58,9 @@ void UnlocksAndWakes::sleeping()
 void UnlocksAndWakes::woke(Clock::time_point now)
 {
     m_recordedSinceWake.clear();
+    // The returns of an earlier wake are over: an unlock after this one is
+    // this wake's return.
+    std::erase_if(m_returned, [](const auto &entry) { return entry.second.heard == Heard::Wake; });
     if (m_counted.wakes)
         m_wakeDue = now + WakeDelay;
 }
