@@ -99,7 +99,8 @@ case "$action" in
 boot)
     packages=$(cd "$1" && pwd)
     mode=${2:-}
-    [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
+    # What an interrupted run left: its machine may be gone already.
+    if [ -s "$state/pid" ]; then kill -KILL "$(pid)" 2>/dev/null || true; fi
     [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
     mkdir -p "$state"
@@ -145,7 +146,8 @@ run)
     ;;
 halt)
     held=$(machine_ttys_held)
-    [ -s "$state/pid" ] && kill -KILL "$(pid)" 2>/dev/null
+    # Its machine may have ended already.
+    if [ -s "$state/pid" ]; then kill -KILL "$(pid)" 2>/dev/null || true; fi
     sleep 0.5
     [ -s "$state/layers" ] && rm -rf "$(layers)"
     rm -rf "$state"
